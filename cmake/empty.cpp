@@ -1,0 +1,1 @@
+// Placeholder so that an engine layer without sources still forms a library.
