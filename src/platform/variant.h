@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/hresult.h"
+#include "platform/unknown.h"
 
 using VARTYPE = uint16_t;
 using VARIANT_BOOL = int16_t;
@@ -77,8 +78,6 @@ struct DECIMAL {
   uint64_t Lo64;
 };
 
-struct IUnknown;
-struct IDispatch;
 struct SAFEARRAY;
 struct VARIANT;
 
