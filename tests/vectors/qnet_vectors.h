@@ -1,0 +1,20 @@
+// Known-good Q-net frames shared by tests, benchmarks and fuzz seeds.
+#pragma once
+
+#include <cstdint>
+
+namespace qnet_vectors {
+
+// Status request from NAD 100 to NAD 1000, no password.
+inline constexpr uint8_t kStatusRequest[] = {0xAA, 0x55, 0x03, 0x00, 0x64, 0x00, 0x00, 0x00, 0xE8,
+                                             0x03, 0x00, 0x00, 0x00, 0x00, 0x11, 0x34, 0xF9};
+// Running checksums over the first 15 bytes of kStatusRequest.
+inline constexpr uint16_t kStatusRunningSums[] = {0x5330, 0x0799, 0x8702, 0xF3C8, 0x0BF2,
+                                                  0x5BC4, 0x603A, 0x9898, 0x3352, 0xEFCF,
+                                                  0x77F5, 0x7837, 0x8F7D, 0xEFC3, 0xF934};
+// Block read of 4 bytes at 0x0010 from NAD 100 to NAD 1000.
+inline constexpr uint8_t kBlockRead[] = {0xAA, 0x55, 0x07, 0x00, 0x64, 0x00, 0x00, 0x00,
+                                         0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x31, 0x10,
+                                         0x00, 0x04, 0x00, 0xCC, 0x09};
+
+}  // namespace qnet_vectors
