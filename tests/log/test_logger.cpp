@@ -111,3 +111,21 @@ TEST(LoggerResultName, NamesKnownCodesAndPrintsOthersAsSignedDecimal) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProgramFolderTest, DataDirOverridesTheExecutableFolder) {
+  const char* old = std::getenv("NORVOOPC_DATA_DIR");
+  const std::string saved = old != nullptr ? old : "";
+
+  setenv("NORVOOPC_DATA_DIR", "/var/lib/norvoopc", 1);
+  EXPECT_EQ(DebugLogFileName(), "/var/lib/norvoopc/NorvoOPCDebug.Log");
+  setenv("NORVOOPC_DATA_DIR", "", 1);
+  const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(DebugLogFileName(), exe.substr(0, exe.rfind('/') + 1) + "NorvoOPCDebug.Log");
+
+  if (old != nullptr) setenv("NORVOOPC_DATA_DIR", saved.c_str(), 1);
+  else unsetenv("NORVOOPC_DATA_DIR");
+}
+
+}  // namespace
