@@ -30,6 +30,10 @@ struct RegistryLocation {
 void SetRegistryLocation(const RegistryLocation& location);
 const RegistryLocation& GetRegistryLocation();
 
+class RegistryFile;
+class RegDocument;
+struct RegValueData;
+
 // One open key, in the manner of a registry component: pick the root, open a
 // key path (levels separated by '\'), read and write its values. Failures
 // return false (or nullopt) and leave LastError() with a message for the
@@ -74,6 +78,17 @@ class TRegistry {
   const std::string& LastError() const { return lastError_; }
 
  private:
+  // Joins `path` to the current key (or takes it from the root when it
+  // starts with '\'); false with LastError when a level is empty or holds
+  // a line break.
+  bool Resolve(const std::string& path, std::string& full) const;
+  RegistryFile& File() const;
+  std::shared_ptr<const RegDocument> Document() const;
+  const RegValueData* FindValue(const std::shared_ptr<const RegDocument>& doc,
+                                       const std::string& name) const;
+  bool WriteValue(const RegValueData& value);
+
+  RegistryLocation location_;
   RegRoot root_;
   std::string path_;
   bool open_ = false;
