@@ -10,7 +10,9 @@ void TDeferredQueue::Post(uint32_t msg, std::function<void()> handler, const voi
 
 void TDeferredQueue::PostDeferred(std::function<void()> proc, const void* owner) {
   FDeferredProcs.push_back({std::move(proc), owner});
-  Post(WM_EXECUTE_PROC, [this] { WMExecuteProc(); });
+  // Tagged like its holder, so DropFor withdraws the pair and the k-th
+  // message still runs the k-th holder.
+  Post(WM_EXECUTE_PROC, [this] { WMExecuteProc(); }, owner);
 }
 
 void TDeferredQueue::WMExecuteProc() {
