@@ -30,12 +30,6 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string LowerKey(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = LowerAscii(c);
-  return out;
-}
-
 std::string UpperKey(std::string_view s) {
   std::string out(s);
   for (char& c : out) {
@@ -297,9 +291,21 @@ class MarkerIndex {
   std::unordered_map<std::string, std::vector<size_t>> FPositions;
 };
 
+// Case-insensitive (ASCII) keys over the records' own names: no copies.
+struct NoCaseHash {
+  size_t operator()(std::string_view s) const {
+    size_t h = 1469598103934665603ULL;
+    for (const char c : s) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ULL;
+    return h;
+  }
+};
+struct NoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const { return SameTextAscii(a, b); }
+};
+
 void ReadSockets(TLoadedNorvo& program, const TMyIniFile& options) {
   // Built on demand: most programs have no sockets.
-  std::unordered_map<std::string, TLoadedVar*> byName;
+  std::unordered_map<std::string_view, TLoadedVar*, NoCaseHash, NoCaseEqual> byName;
   bool indexed = false;
   for (int s = 0;; ++s) {
     const std::string section = TwoDigits("Socket", s);
@@ -310,13 +316,15 @@ void ReadSockets(TLoadedNorvo& program, const TMyIniFile& options) {
     socket.FNAD = nad;
     socket.FIsInput = direction == 0;
     if (!indexed) {
-      for (const auto& var : program.FVars) byName[LowerKey(var->FName)] = var.get();
+      byName.reserve(program.FVars.size());
+      for (const auto& var : program.FVars) byName[var->FName] = var.get();  // last one wins
       indexed = true;
     }
     for (int v = 0;; ++v) {
       std::string_view value;
       if (!options.FindKey(section, TwoDigits("Var", v), value) || value.empty()) break;
-      const auto it = byName.find(LowerKey(ToUtf8(value)));
+      const std::string name = ToUtf8(value);
+      const auto it = byName.find(name);
       if (it == byName.end()) break;
       socket.FVars.push_back(it->second);
     }

@@ -3,6 +3,7 @@
 // benchmarks can generate in memory without the tool.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -125,8 +126,10 @@ inline GenProjectText GenerateProjectText(const GenProjectOptions& o) {
       AppendLine(t.Project, "[Socket%02d]", s);
       AppendLine(t.Project, "NAD=%d", partner);
       AppendLine(t.Project, "Direction=%d", toAll ? 1 : s % 2);
-      for (int v = 0; v < o.SocketVars && !plain.empty(); ++v) {
-        AppendLine(t.Project, "Var%02d=%s", v, plain[next % plain.size()].c_str());
+      // Distinct variables within a socket, rotating through the program's.
+      const std::size_t take = std::min(static_cast<std::size_t>(o.SocketVars), plain.size());
+      for (std::size_t v = 0; v < take; ++v) {
+        AppendLine(t.Project, "Var%02d=%s", static_cast<int>(v), plain[next % plain.size()].c_str());
         ++next;
       }
     }
