@@ -25,6 +25,11 @@ constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x0800;
 constexpr LCID LOCALE_USER_DEFAULT = 0x0400;
 constexpr LCID LOCALE_EN_US = 0x0409;
+// Other locales whose number, date and boolean texts the coercions know.
+// Any other LCID is treated as en-US.
+constexpr LCID LOCALE_DE_DE = 0x0407;
+constexpr LCID LOCALE_FR_FR = 0x040C;
+constexpr LCID LOCALE_ES_ES = 0x0C0A;
 
 enum : VARTYPE {
   VT_EMPTY = 0,
@@ -64,7 +69,11 @@ enum : VARTYPE {
 constexpr uint16_t VARIANT_NOVALUEPROP = 0x01;
 constexpr uint16_t VARIANT_ALPHABOOL = 0x02;
 constexpr uint16_t VARIANT_NOUSEROVERRIDE = 0x04;
+constexpr uint16_t VARIANT_CALENDAR_HIJRI = 0x08;
 constexpr uint16_t VARIANT_LOCALBOOL = 0x10;
+constexpr uint16_t VARIANT_CALENDAR_THAI = 0x20;
+constexpr uint16_t VARIANT_CALENDAR_GREGORIAN = 0x40;
+constexpr uint16_t VARIANT_USE_NLS = 0x80;
 
 struct CY {
   int64_t int64;  // value x 10000
@@ -139,6 +148,8 @@ int64_t CoTaskMemLiveBlocks();
 // ---- BSTR -----------------------------------------------------------------
 BSTR SysAllocString(const OLECHAR* text);                 // null gives null
 BSTR SysAllocStringLen(const OLECHAR* text, uint32_t len);  // text may be null
+// A BSTR of exactly `bytes` bytes (odd counts allowed); data may be null.
+BSTR SysAllocStringByteLen(const char* data, uint32_t bytes);
 void SysFreeString(BSTR s);                               // null is fine
 uint32_t SysStringLen(BSTR s);                            // characters; null gives 0
 uint32_t SysStringByteLen(BSTR s);
@@ -194,6 +205,10 @@ HRESULT SafeArrayGetVartype(const SAFEARRAY* sa, VARTYPE* vt);
 HRESULT SafeArrayGetLBound(const SAFEARRAY* sa, uint32_t dim, int32_t* bound);
 HRESULT SafeArrayGetUBound(const SAFEARRAY* sa, uint32_t dim, int32_t* bound);
 // Get copies out (a BSTR or VARIANT element is duplicated); Put copies in.
+// As in OLE, `in` is the BSTR or interface pointer itself for arrays of
+// those, and a pointer to the element for every other type; `out` always
+// points to an element-sized variable, which is overwritten, not cleared.
+// Indices are given in the order of the bounds passed to SafeArrayCreate.
 HRESULT SafeArrayGetElement(const SAFEARRAY* sa, const int32_t* indices, void* out);
 HRESULT SafeArrayPutElement(SAFEARRAY* sa, const int32_t* indices, const void* in);
 HRESULT SafeArrayAccessData(SAFEARRAY* sa, void** data);
