@@ -614,10 +614,42 @@ HRESULT Convert(const VARIANT& s, VARTYPE target, const LocaleInfo& loc, uint16_
   }
 }
 
+// Integer or floating source to R8 needs no locale, no allocation and no
+// range check; tag reads go through here all the time.
+bool FastToR8(VARIANT* dst, const VARIANT* src) {
+  double d;
+  switch (src->vt) {
+    case VT_I4:
+    case VT_INT:
+      d = src->lVal;
+      break;
+    case VT_I2:
+      d = src->iVal;
+      break;
+    case VT_UI2:
+      d = src->uiVal;
+      break;
+    case VT_R4:
+      d = src->fltVal;
+      break;
+    case VT_BOOL:
+      d = src->boolVal;
+      break;
+    default:
+      return false;
+  }
+  if (!HoldsNothingToRelease(dst->vt) || !IsValidVartype(dst->vt)) return false;
+  dst->vt = VT_R8;
+  dst->wReserved1 = dst->wReserved2 = dst->wReserved3 = 0;
+  dst->dblVal = d;
+  return true;
+}
+
 }  // namespace
 
 HRESULT VariantChangeTypeEx(VARIANT* dst, const VARIANT* src, LCID lcid, uint16_t flags, VARTYPE vt) {
   if (!dst || !src) return E_INVALIDARG;
+  if (vt == VT_R8 && FastToR8(dst, src)) return S_OK;
   if (vt == VT_CLSID) return DISP_E_BADVARTYPE;
   if (!IsValidVartype(src->vt) || !IsValidVartype(vt)) return DISP_E_BADVARTYPE;
   if (vt & VT_BYREF) return DISP_E_TYPEMISMATCH;

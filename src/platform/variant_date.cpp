@@ -94,6 +94,16 @@ Meridiem MeridiemFromWord(std::u16string_view word, const LocaleInfo& loc) {
   return Meridiem::None;
 }
 
+// Day names add nothing to a date; they are skipped as OLE does.
+bool IsWeekdayName(std::u16string_view word) {
+  static constexpr std::u16string_view kDays[7] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
+                                                   u"Thursday", u"Friday", u"Saturday"};
+  for (std::u16string_view d : kDays) {
+    if (EqualsNoCase(word, d) || (word.size() == 3 && EqualsNoCase(word, d.substr(0, 3)))) return true;
+  }
+  return false;
+}
+
 bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c > 0x7F; }
 }  // namespace
 
@@ -257,6 +267,7 @@ HRESULT ParseDate(std::u16string_view text, const LocaleInfo& loc, double* out) 
         }
         continue;
       }
+      if (IsWeekdayName(t.word)) continue;
       const int m = MonthFromName(t.word, loc);
       if (m == 0 || month != 0) return DISP_E_TYPEMISMATCH;
       month = m;

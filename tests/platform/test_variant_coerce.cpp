@@ -344,6 +344,7 @@ TEST_F(CoerceTest, DateText) {
       Ok("\"1/2/1970\"", Str("1/2/1970"), VT_DATE, Date(25570.0)),
       Ok("\"2 January 1970\"", Str("2 January 1970"), VT_DATE, Date(25570.0)),
       Ok("\"Jan 2, 1970\"", Str("Jan 2, 1970"), VT_DATE, Date(25570.0)),
+      Ok("with a day name", Str("Friday, January 2, 1970"), VT_DATE, Date(25570.0)),
       Ok("\"13-1-1970\"", Str("13-1-1970"), VT_DATE, Date(25581.0)),
       Ok("\"1970-1-13\"", Str("1970-1-13"), VT_DATE, Date(25581.0)),
       Ok("\"6/30/2011 01:20:34 PM\"", Str("6/30/2011 01:20:34 PM"), VT_DATE,
