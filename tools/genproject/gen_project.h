@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -47,10 +48,15 @@ class Rng {
   std::uint32_t s_;
 };
 
-inline void AppendLine(std::string& out, const char* fmt, auto... args) {
+// Lines are short; a longer one is cut, never overrun.
+__attribute__((format(printf, 2, 3))) inline void AppendLine(std::string& out, const char* fmt,
+                                                             ...) {
   char buf[256];
-  const int n = std::snprintf(buf, sizeof buf, fmt, args...);
-  out.append(buf, static_cast<std::size_t>(n > 0 ? n : 0));
+  va_list args;
+  va_start(args, fmt);
+  const int n = std::vsnprintf(buf, sizeof buf, fmt, args);
+  va_end(args);
+  out.append(buf, n <= 0 ? 0 : std::min(static_cast<std::size_t>(n), sizeof buf - 1));
   out.append("\r\n");  // the Zelta tool writes Windows line ends
 }
 
