@@ -36,6 +36,11 @@ void SetDA2Factory(TComServer& server, ComCreator creator) {
   }
 }
 
+TComStartupResult StartComServer(const std::vector<std::string>& args) {
+  DeclareServerClasses(ComServer());
+  return ComServer().Startup(args);
+}
+
 namespace {
 
 class Steps {

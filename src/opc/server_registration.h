@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "platform/com_server.h"
 
@@ -13,6 +14,11 @@
 void DeclareServerClasses(TComServer& server);
 // Supplies the factory of the server object; tests register a stub.
 void SetDA2Factory(TComServer& server, ComCreator creator);
+
+// The framework's step of process start for this server: declares the
+// classes in ComServer() and runs its Startup with the arguments (without
+// the program name). The program ends at once when exitNow is set.
+TComStartupResult StartComServer(const std::vector<std::string>& args);
 
 struct TRegistrationResult {
   bool ok = true;

@@ -152,9 +152,10 @@ class TStubServer final : public ComObject<IDA2> {};
 
 TEST(ServerClasses, ActivationOfDA2UsesTheSuppliedFactory) {
   com_client::ScopedTempRegistry registry;
+  TComStartupResult start = StartComServer({"-DEBUGLOG"});
+  EXPECT_FALSE(start.exitNow);
+  EXPECT_FALSE(start.automation);
   TComServer& server = ComServer();
-  DeclareServerClasses(server);
-  ASSERT_TRUE(server.RegisterStandardEntries(nullptr));
 
   ComPtr<IUnknown> obj;
   EXPECT_EQ(com_client::Activate(std::string_view(kServerProgID), &obj), CLASS_E_CLASSNOTAVAILABLE);
