@@ -1,0 +1,131 @@
+// Runs the built plcsim on 127.0.0.1 with a port the kernel picks and asks
+// it for its status over UDP. Every wait is bounded; the child is killed at
+// the end whatever happened.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/qnet_codec.h"
+#include "comm/qnet_frame.h"
+
+extern char** environ;
+
+namespace {
+
+class Child {
+ public:
+  ~Child() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {in_, out_})
+      if (fd >= 0) ::close(fd);
+  }
+  bool Start(std::vector<std::string> args) {
+    int inPipe[2], outPipe[2];
+    if (::pipe(inPipe) != 0 || ::pipe(outPipe) != 0) return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, inPipe[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+    posix_spawn_file_actions_addclose(&fa, inPipe[1]);
+    posix_spawn_file_actions_addclose(&fa, outPipe[0]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = ::posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(inPipe[0]);
+    ::close(outPipe[1]);
+    in_ = inPipe[1];
+    out_ = outPipe[0];
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+  }
+  // One line of the child's stdout, waiting at most timeoutMs.
+  bool ReadLine(std::string& line, int timeoutMs) {
+    line.clear();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char c;
+      if (::read(out_, &c, 1) != 1) return false;
+      if (c == '\n') return true;
+      line.push_back(c);
+    }
+    return false;
+  }
+  void Write(const std::string& s) { ASSERT_EQ(::write(in_, s.data(), s.size()), static_cast<ssize_t>(s.size())); }
+  // Waits for the exit for at most timeoutMs; returns the exit status or -1.
+  int Wait(int timeoutMs) {
+    for (int waited = 0; waited <= timeoutMs; waited += 10) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1;
+};
+
+TEST(PlcsimProcess, AnswersStatusOverLoopbackUdp) {
+  Child sim;
+  ASSERT_TRUE(sim.Start({NORVOOPC_BIN_DIR "/plcsim", "--udp", "127.0.0.1:0", "--nad", "1000", "--status",
+                         "1000:1:3"}));
+  std::string line;
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  const std::string prefix = "plcsim: udp 127.0.0.1:";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  const int port = std::stoi(line.substr(prefix.size()));
+  ASSERT_GT(port, 0);
+
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  TQnetTxBuffer tx;
+  ASSERT_TRUE(EncodeReadStatus(tx, 100, 1000, 0));
+  ASSERT_EQ(::sendto(s, tx.FTxBuffer.data(), tx.FTxLength, 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(tx.FTxLength));
+  pollfd p{s, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  uint8_t buf[2048];
+  const ssize_t n = ::recv(s, buf, sizeof buf, 0);
+  ::close(s);
+  TQnetFrame f;
+  ASSERT_TRUE(ParseQnetFrame({buf, static_cast<size_t>(n)}, f));
+  EXPECT_EQ(f.FSenderNAD, 1000u);
+  EXPECT_EQ(f.FReceiverNAD, 100u);
+  ASSERT_EQ(f.FDataLength, 2u);
+  EXPECT_EQ(f.FData[0], 1);
+  EXPECT_EQ(f.FData[1], 3);
+
+  sim.Write("stats\nquit\n");
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  EXPECT_EQ(line.rfind("frames 1 errors 0 answers 1", 0), 0u) << line;
+  EXPECT_EQ(sim.Wait(5000), 0);
+}
+
+}  // namespace
