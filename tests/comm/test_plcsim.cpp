@@ -247,6 +247,28 @@ TEST(SimMaster, GrantsInTurnAndMovesOnAtReturnOrTimeout) {
   EXPECT_EQ(f.FReceiverNAD, 5u);
 }
 
+TEST(SimMaster, SimulatedStationReturnsAtOnce) {
+  TSimulator sim;
+  sim.AddPlc(1);
+  sim.AddPlc(2);
+  TSimMaster m;
+  m.FEnabled = true;
+  m.FMasterNAD = 1;
+  m.FStations = {2};
+  sim.SetMaster(m);
+  sim.Tick(0);
+  auto out = sim.TakeDue(0);
+  ASSERT_EQ(out.size(), 2u);
+  TQnetFrame f;
+  ASSERT_TRUE(ParseQnetFrame(out[1].FBytes, f));
+  EXPECT_EQ(f.FSenderNAD, 2u);
+  EXPECT_EQ(f.FReceiverNAD, 1u);
+  EXPECT_EQ(f.FLength, 2);
+  sim.Tick(m.FGapMs);
+  EXPECT_EQ(sim.TakeDue(m.FGapMs).size(), 2u);
+  EXPECT_EQ(sim.Stats().FMasterTimeouts, 0u);
+}
+
 TEST(SimPeriodic, SocketsAndMovingValues) {
   TSimulator sim;
   TSimPlc& plc = sim.AddPlc(3);

@@ -365,6 +365,13 @@ void TSimulator::MasterStep(uint32_t Tick) {
   ++FStats.FPermissionsSent;
   FMasterWaiting = true;
   FMasterDeadline = Tick + FMaster.FTimeoutMs;
+  // Our own stations never hear our output; they answer on the line at once.
+  if (const TSimPlc* own = FindPlc(station); own && own->FFault != TSimFault::Silence) {
+    EncodePermissionReturn(FTx, station, FMaster.FMasterNAD, 0);
+    Emit(Tick + own->FDelayMs, TSimEndpoint{});
+    ++FStats.FPermissionsReturned;
+    EndMasterTurn(Tick + own->FDelayMs);
+  }
 }
 
 void TSimulator::EndMasterTurn(uint32_t Tick) {
