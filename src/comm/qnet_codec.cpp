@@ -1,5 +1,6 @@
 #include "comm/qnet_codec.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -140,6 +141,31 @@ bool EncodeAnswer(TQnetTxBuffer& Tx, uint32_t SenderNAD, uint32_t ReceiverNAD, u
   Tx.PushByte(MsgTyp);
   for (uint8_t b : Data) Tx.PushByte(b);
   return FinishBody(Tx, 0);
+}
+
+bool ReadAnswerOffsets(std::span<const TQnetItem> Items, bool ListMode, uint16_t BlockStart,
+                       size_t DataLength, std::span<size_t> Offsets) {
+  if (Offsets.size() < Items.size() || !ValidSizes(Items)) return false;
+  size_t need = 0;
+  if (ListMode) {
+    for (const TQnetItem& it : Items) need += it.FSize;
+  } else {
+    for (const TQnetItem& it : Items) {
+      if (it.FAddress < BlockStart) return false;
+      need = std::max<size_t>(need, size_t{it.FAddress} - BlockStart + it.FSize);
+    }
+  }
+  if (DataLength < need) return false;
+  if (ListMode) {
+    size_t off = 0;
+    ForEachGrouped(Items, [&](size_t i) {
+      Offsets[i] = off;
+      off += Items[i].FSize;
+    });
+  } else {
+    for (size_t i = 0; i < Items.size(); ++i) Offsets[i] = Items[i].FAddress - BlockStart;
+  }
+  return true;
 }
 
 TQnetParse ParseRequest(const TQnetFrame& Frame, TQnetRequest& Request) {

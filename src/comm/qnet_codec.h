@@ -74,6 +74,14 @@ void ForEachGrouped(std::span<const TQnetItem> Items, F&& Fn) {
   }
 }
 
+// Where each item's value starts in the data of a read answer (items in
+// request order). Block mode: at address - BlockStart; list mode: grouped by
+// size. Returns false, filling nothing, when the answer is shorter than the
+// request needs (or an item lies before BlockStart); Offsets must hold
+// Items.size() entries.
+bool ReadAnswerOffsets(std::span<const TQnetItem> Items, bool ListMode, uint16_t BlockStart,
+                       size_t DataLength, std::span<size_t> Offsets);
+
 // A request frame's parameters, viewed in place in the frame.
 struct TQnetRequest {
   uint8_t FCommand = 0;

@@ -182,7 +182,11 @@ int ExtractFrames(TQnetRxBuffer& Rx, TQnetTransport Transport, IQnetRxSink& Sink
     if (bad) {
       if (log) Sink.QnetLog(QnetErrorText(error, Transport));
       Sink.QnetFrameError(error, QnetLong(cand + 4));
+      // Noise ending in 0xAA may be followed by the 0x55 of a real frame in
+      // the next chunk; keep that byte so the frame is not lost with the noise.
+      const bool keepAA = found < 0 && Rx.FData[Rx.FCount - 1] == 0xAA;
       Rx.Clear();
+      if (keepAA) Rx.FData[Rx.FCount++] = 0xAA;
       break;
     }
 

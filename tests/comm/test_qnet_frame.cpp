@@ -275,6 +275,17 @@ TEST_F(QnetExtract, ErrorsEmptyTheBufferWithTheirText) {
   EXPECT_TRUE(sink.lines.empty());
 }
 
+TEST_F(QnetExtract, PreambleSplitAfterNoiseSurvives) {
+  const Bytes f = Answer(4, 3);
+  Bytes noise(16, 0x21);
+  noise.push_back(0xAA);
+  EXPECT_EQ(Feed(noise, 0), 0);
+  EXPECT_EQ(sink.errors.size(), 1u);
+  EXPECT_EQ(Feed(Bytes(f.begin() + 1, f.end()), 10), 1);
+  ASSERT_EQ(sink.frames.size(), 1u);
+  EXPECT_EQ(sink.frames[0], f);
+}
+
 TEST_F(QnetExtract, LengthLimitAndShortBodies) {
   EXPECT_EQ(Feed(FrameWithLength(1199), 0), 1);
   ASSERT_EQ(sink.frames.size(), 1u);
@@ -303,6 +314,25 @@ TEST_F(QnetExtract, OverflowDropsBufferAndNewBytes) {
   EXPECT_EQ(Feed(Bytes(1901, 0), 1), 0);
   EXPECT_EQ(rx.FCount, 0u);
   EXPECT_EQ(Feed(Answer(2, 1), 2), 1);
+}
+
+TEST(QnetParse, ReadAnswerOffsets) {
+  // List: a bit at 5, a long at 8, an int at 20 answer as bit, int, long.
+  const TQnetItem list[] = {{5, 1, 0}, {8, 4, 0}, {20, 2, 0}};
+  size_t off[3] = {99, 99, 99};
+  EXPECT_FALSE(ReadAnswerOffsets(list, true, 0, 6, off));
+  EXPECT_EQ(off[0], 99u);
+  ASSERT_TRUE(ReadAnswerOffsets(list, true, 0, 7, off));
+  EXPECT_EQ(off[0], 0u);
+  EXPECT_EQ(off[1], 3u);
+  EXPECT_EQ(off[2], 1u);
+  // Block: an int at 10 and a long at 14 need 8 bytes from 10.
+  const TQnetItem block[] = {{10, 2, 0}, {14, 4, 0}};
+  EXPECT_FALSE(ReadAnswerOffsets(block, false, 10, 7, off));
+  ASSERT_TRUE(ReadAnswerOffsets(block, false, 10, 8, off));
+  EXPECT_EQ(off[0], 0u);
+  EXPECT_EQ(off[1], 4u);
+  EXPECT_FALSE(ReadAnswerOffsets(block, false, 12, 100, off));  // a tag before the start
 }
 
 TEST(QnetParse, ParseRequestViewsParameters) {
