@@ -46,7 +46,7 @@ TOPCProject::TOPCProject(TProjectSetContext Context, ITagTableView* SysView)
     : FSysView(SysView), FContext(Context), FHooks(Context.Hooks ? *Context.Hooks : FNoHooks) {
   CreateServerSysTags(FSysTags, FSysView, FSys);
   FPriorityNADTag = FSys.FCommnicationPriorityNAD;
-  for (const auto& t : FSysTags) FSysIndex.emplace(LowerText(t->FItemID), t.get());
+  for (const auto& t : FSysTags) FSysIndex.emplace(t->FItemID, t.get());
 }
 
 TOPCProject::~TOPCProject() {
@@ -73,7 +73,7 @@ std::string TOPCProject::MakePLCName(int NAD, const std::string& Unit, const TNo
                                ? SafeProgramName(ProgramName.empty() ? std::string("Prog") : ProgramName)
                                : std::to_string(NAD);
   const auto taken = [&](const std::string& name) {
-    const auto it = FNameIndex.find(LowerText(name));
+    const auto it = FNameIndex.find(std::string_view(name));
     if (it != FNameIndex.end() && it->second != Exclude) return true;
     if (it == FNameIndex.end()) return false;
     // The excluded PLC holds the index entry; another may share its name.
@@ -86,11 +86,10 @@ std::string TOPCProject::MakePLCName(int NAD, const std::string& Unit, const TNo
 }
 
 TNorvoVar* TOPCProject::FindItem(std::string_view ItemID) const {
-  const std::string key = LowerText(ItemID);
-  if (const auto it = FSysIndex.find(key); it != FSysIndex.end()) return it->second;
+  if (const auto it = FSysIndex.find(ItemID); it != FSysIndex.end()) return it->second;
   std::string_view plcName;
-  if (!PLCNameOfItemID(key, plcName)) return nullptr;
-  const auto it = FItemIndex.find(key);
+  if (!PLCNameOfItemID(ItemID, plcName)) return nullptr;
+  const auto it = FItemIndex.find(ItemID);
   return it == FItemIndex.end() ? nullptr : it->second;
 }
 
@@ -101,7 +100,7 @@ TNorvoModel* TOPCProject::FindPLCByNAD(int NAD) const {
 }
 
 TNorvoModel* TOPCProject::FindPLCByName(std::string_view Name) const {
-  const auto it = FNameIndex.find(LowerText(Name));
+  const auto it = FNameIndex.find(Name);
   return it == FNameIndex.end() ? nullptr : it->second;
 }
 
@@ -138,13 +137,11 @@ size_t TOPCProject::TagCount() const {
 // second dot must name this PLC (PLC names are unique without regard to
 // case), and within the PLC system tags come first, then the first tag.
 void TOPCProject::IndexPLC(TNorvoModel& PLC) {
-  const std::string plcKey = LowerText(PLC.FName);
-  if (!FNameIndex.emplace(plcKey, &PLC).second) return;  // a later namesake is never searched
+  if (!FNameIndex.emplace(PLC.FName, &PLC).second) return;  // a later namesake is never searched
   const auto file = [&](TNorvoVar& tag) {
-    std::string key = LowerText(tag.FItemID);
     std::string_view name;
-    if (!PLCNameOfItemID(key, name) || name != plcKey) return;
-    FItemIndex.emplace(std::move(key), &tag);
+    if (!PLCNameOfItemID(tag.FItemID, name) || !SameText(name, PLC.FName)) return;
+    FItemIndex.emplace(tag.FItemID, &tag);
   };
   for (auto& t : PLC.FSysTags) file(*t);
   for (auto& t : PLC.FTags) file(*t);
@@ -152,12 +149,12 @@ void TOPCProject::IndexPLC(TNorvoModel& PLC) {
 
 void TOPCProject::UnindexPLC(TNorvoModel& PLC) {
   const auto drop = [&](TNorvoVar& tag) {
-    const auto it = FItemIndex.find(LowerText(tag.FItemID));
+    const auto it = FItemIndex.find(std::string_view(tag.FItemID));
     if (it != FItemIndex.end() && it->second == &tag) FItemIndex.erase(it);
   };
   for (auto& t : PLC.FSysTags) drop(*t);
   for (auto& t : PLC.FTags) drop(*t);
-  const auto it = FNameIndex.find(LowerText(PLC.FName));
+  const auto it = FNameIndex.find(std::string_view(PLC.FName));
   if (it == FNameIndex.end() || it->second != &PLC) return;
   FNameIndex.erase(it);
   // A namesake further down the list now answers for the name.
@@ -171,15 +168,14 @@ void TOPCProject::UnindexPLC(TNorvoModel& PLC) {
 // One tag leaves a PLC that stays: a later tag with the same ID in that PLC
 // takes over its entry.
 void TOPCProject::UnindexTag(TNorvoVar& Tag) {
-  const std::string key = LowerText(Tag.FItemID);
-  const auto it = FItemIndex.find(key);
+  const auto it = FItemIndex.find(std::string_view(Tag.FItemID));
   if (it == FItemIndex.end() || it->second != &Tag) return;
   FItemIndex.erase(it);
   if (!Tag.FOwner) return;
   for (auto* list : {&Tag.FOwner->FSysTags, &Tag.FOwner->FTags})
     for (auto& t : *list)
-      if (t.get() != &Tag && LowerText(t->FItemID) == key) {
-        FItemIndex.emplace(key, t.get());
+      if (t.get() != &Tag && SameText(t->FItemID, Tag.FItemID)) {
+        FItemIndex.emplace(t->FItemID, t.get());
         return;
       }
 }

@@ -18,6 +18,7 @@
 #include "core/zelta_project.h"
 #include "model/norvo_model.h"
 #include "model/orphan_list.h"
+#include "model/same_text.h"
 #include "model/sys_tags.h"
 
 class Clock;
@@ -184,12 +185,14 @@ class TOPCProject final : public IOrphanList {
   TProjectSetContext FContext;
   IProjectSetHooks FNoHooks;
   IProjectSetHooks& FHooks;
-  // Lower-case item ID to the tag FindItem answers; server system tags apart
+  // Item ID (case ignored) to the tag FindItem answers; server system tags apart
   // because they are searched first.
-  std::unordered_map<std::string, TNorvoVar*> FSysIndex;
-  std::unordered_map<std::string, TNorvoVar*> FItemIndex;
-  // Lower-case PLC name to the first PLC of that name.
-  std::unordered_map<std::string, TNorvoModel*> FNameIndex;
+  template <class T>
+  using TextMap = std::unordered_map<std::string, T*, CaseInsensitiveHash, CaseInsensitiveEqual>;
+  TextMap<TNorvoVar> FSysIndex;
+  TextMap<TNorvoVar> FItemIndex;
+  // PLC name to the first PLC of that name.
+  TextMap<TNorvoModel> FNameIndex;
 };
 
 // The part of an item ID before its second dot, or nullopt-like empty view

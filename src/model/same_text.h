@@ -2,6 +2,7 @@
 // original server did it: ASCII letters only, other bytes compared as they are.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,3 +21,22 @@ inline std::string LowerText(std::string_view s) {
   for (char& c : out) c = AsciiLower(c);
   return out;
 }
+
+// Hash and equality that ignore ASCII letter case, for maps searched with
+// any string_view without building a lower-case copy first.
+struct CaseInsensitiveHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : s) {
+      h ^= static_cast<unsigned char>(AsciiLower(c));
+      h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h);
+  }
+};
+
+struct CaseInsensitiveEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return SameText(a, b); }
+};
