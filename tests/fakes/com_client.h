@@ -15,6 +15,7 @@
 #include "platform/com_server.h"
 #include "platform/registry.h"
 #include "platform/variant.h"
+#include "opc/opc_types.h"
 
 namespace com_client {
 
@@ -88,5 +89,70 @@ class TaskMemLeakCheck {
  private:
   int64_t start_;
 };
+
+// ---- Memory the server hands over ---------------------------------------------
+// What the client must release inside one element before the array itself.
+inline void FreeElement(OPCITEMRESULT& r) { CoTaskMemFree(r.pBlob); }
+inline void FreeElement(OPCITEMSTATE& s) { VariantClear(&s.vDataValue); }
+inline void FreeElement(OPCITEMATTRIBUTES& a) {
+  CoTaskMemFree(a.szAccessPath);
+  CoTaskMemFree(a.szItemID);
+  CoTaskMemFree(a.pBlob);
+  VariantClear(&a.vEUInfo);
+}
+inline void FreeElement(OPCSERVERSTATUS& s) { CoTaskMemFree(s.szVendorInfo); }
+inline void FreeElement(OLECHAR*& s) { CoTaskMemFree(s); }
+template <class T>
+void FreeElement(T&) {}
+
+// An out array from the task allocator, released as a client must: each
+// element's own memory, then the block. Set Count() for element clean-up.
+template <class T>
+class TaskOut {
+ public:
+  TaskOut() = default;
+  ~TaskOut() { Free(); }
+  TaskOut(const TaskOut&) = delete;
+  TaskOut& operator=(const TaskOut&) = delete;
+
+  T** put() {
+    Free();
+    return &p_;
+  }
+  void SetCount(size_t n) { n_ = n; }
+  T* get() const { return p_; }
+  T& operator[](size_t i) const { return p_[i]; }
+  explicit operator bool() const { return p_ != nullptr; }
+  void Free() {
+    if (!p_) return;
+    for (size_t i = 0; i < n_; ++i) FreeElement(p_[i]);
+    CoTaskMemFree(p_);
+    p_ = nullptr;
+    n_ = 0;
+  }
+
+ private:
+  T* p_ = nullptr;
+  size_t n_ = 0;
+};
+
+// A wide string out parameter from the task allocator.
+class TaskText {
+ public:
+  ~TaskText() { CoTaskMemFree(p_); }
+  OLECHAR** put() {
+    CoTaskMemFree(p_);
+    p_ = nullptr;
+    return &p_;
+  }
+  OLECHAR* get() const { return p_; }
+  std::string Utf8() const { return Utf16ToUtf8(OleView(p_)); }
+
+ private:
+  OLECHAR* p_ = nullptr;
+};
+
+// Wide text for in parameters, kept alive by the caller.
+inline std::u16string W(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 
 }  // namespace com_client

@@ -1,0 +1,56 @@
+// One item of a group: a client's view of one tag.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "opc/opc_types.h"
+
+class TNorvoVar;
+class TOPCGroup;
+
+class TOPCItem {
+ public:
+  // group: the owner, which outlives the item.
+  TOPCItem(TOPCGroup* group, OPCHANDLE handle) : FGroup(group), FHandle(handle) {}
+  // Lets go of the tag's reference.
+  ~TOPCItem();
+  TOPCItem(const TOPCItem&) = delete;
+  TOPCItem& operator=(const TOPCItem&) = delete;
+
+  // Counts the item in the new tag's FRefCount (and out of the old one's);
+  // a different tag starts with an empty change memory.
+  void BindTag(TNorvoVar* tag);
+  // 0 (VT_EMPTY) asks for the canonical type.
+  void SetRequestedType(VARTYPE type);
+  // Another group's item, for a clone: same tag, ID, client handle and
+  // type, inactive. The source reports its value again on its next change.
+  void CopyFrom(TOPCItem& source);
+
+  uint32_t AccessRights() const;
+  bool IsWritable() const { return (AccessRights() & OPC_WRITEABLE) != 0; }
+  uint16_t ItemQuality() const;
+  VARTYPE CanonicalType() const;
+  // Engineering-unit info: always the 4-byte integer 0 (OPC_NOENUM).
+  static void GetEUInfo(VARIANT* out);
+
+  TNorvoVar* Tag() const { return FTag; }
+  OPCHANDLE Handle() const { return FHandle; }
+
+  TOPCGroup* FGroup;  // the owning group
+  std::string FItemID;
+  OPCHANDLE FClientHandle = 0;
+  int32_t FLastValue = 0;
+  VARTYPE FRequestedType = VT_EMPTY;
+  uint16_t FLastQuality = 0;
+  bool FActive = false;
+  bool FHasLast = false;
+  bool FRemoved = false;  // taken out by RemoveItems, freed at the end of the call
+  static constexpr OPCEUTYPE FEUType = OPC_NOENUM;
+
+ private:
+  friend class TOPCGroup;  // hands out the handle
+
+  TNorvoVar* FTag = nullptr;  // not owned; counted in its FRefCount
+  OPCHANDLE FHandle;
+};
