@@ -6,8 +6,9 @@
 HRESULT CheckEnumNext(uint32_t count, const void* items, const uint32_t* fetched, bool refuseNegative) {
   if (count == 0 || (refuseNegative && count > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())))
     return RPC_X_ENUM_VALUE_OUT_OF_RANGE;
-  // COM lets a caller leave out the count when it asks for one element.
-  if (!items || (!fetched && count != 1)) return E_INVALIDARG;
+  // The fetched count is required even for one element: callers of this
+  // server have always been refused without it.
+  if (!items || !fetched) return E_INVALIDARG;
   return S_OK;
 }
 
