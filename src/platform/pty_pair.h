@@ -22,7 +22,7 @@ class TPtyPair {
   const std::string& SlavePath() const { return FSlavePath; }
   int MasterFd() const { return FMaster; }
   // A descriptor of the slave held by the pair, so the line survives the
-  // port's close and its settings can be inspected; raw from the start so
+  // port's close and its settings can be read back; raw from the start so
   // nothing is echoed before the port configures the line.
   int SlaveFd() const { return FSlave; }
 
