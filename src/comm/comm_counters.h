@@ -1,0 +1,65 @@
+// Server-wide communication figures moved by the command layer; the system
+// tags and the status judgement read them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+
+struct TServerCommCounters {
+  // Frame errors (bad preamble, length, checksum).
+  int32_t FErrorCount = 0;
+  int32_t FInvalidFrameCount = 0;
+  TDateTime FLastInvalidFrameAt = 0;
+  uint32_t FLastInvalidFrameNAD = 0;
+
+  int32_t FReadCount = 0;
+  int32_t FReadErrorCount = 0;
+  TDateTime FLastReadAt = 0;
+  uint32_t FLastReadNAD = 0;
+  int32_t FBackgroundRefreshCount = 0;
+  int32_t FBackgroundRefreshErrorCount = 0;
+  TDateTime FLastBackgroundRefreshAt = 0;
+  uint32_t FLastBackgroundRefreshNAD = 0;
+  int32_t FWriteCount = 0;
+  int32_t FWriteErrorCount = 0;
+  TDateTime FLastWriteAt = 0;
+  uint32_t FLastWriteNAD = 0;
+
+  // Valid frames of any kind.
+  int32_t FGoodFrameCount = 0;
+  uint32_t FLastGoodFrameTick = 0;
+  TDateTime FLastGoodFrameAt = 0;
+  uint32_t FLastReceivedNAD = 0;
+
+  int32_t FAckCount = 0;
+  TDateTime FLastAckAt = 0;
+  uint32_t FLastAckNAD = 0;
+  int32_t FNakCount = 0;
+  TDateTime FLastNakAt = 0;
+  uint32_t FLastNakNAD = 0;
+  int32_t FSocketFrameCount = 0;
+  TDateTime FLastSocketFrameAt = 0;
+  uint32_t FLastSocketFrameNAD = 0;
+
+  // Requests sent and the response time of their answers.
+  int32_t FTransmitCount = 0;
+  uint32_t FLastSendTick = 0;
+  int32_t FLastResponseTime = 0;
+  int32_t FMaxResponseTime = 0;
+  TDateTime FMaxResponseTimeAt = 0;
+  uint32_t FMaxResponseTimeNAD = 0;
+
+  // Permission frames seen on any line.
+  int32_t FPermissionCount = 0;
+  uint32_t FLastPermissionFrameTick = 0;
+  uint32_t FPermissionInterval = 0;
+  uint32_t FLastPermissionReceiver = 0;
+  // Permissions granted to the server (MasterToOpcRequestCount).
+  int32_t FMasterToOpcRequestCount = 0;
+  uint32_t FLastOwnPermissionTick = 0;
+  uint32_t FOwnPermissionInterval = 0;
+  uint32_t FCurrentMasterNAD = 0;
+  // When a preparation last ran for the server's own NAD.
+  uint32_t FLastPermissionTick = 0;
+};
