@@ -275,7 +275,7 @@ TEST(SimPeriodic, SocketsAndMovingValues) {
   sim.AddVariable(0, TSimVar{0x10, 3, TSimChange::Counter, "count"});
   sim.AddVariable(3, TSimVar{0x20, 3, TSimChange::Ramp, "ramp"});
   sim.AddVariable(3, TSimVar{0x30, 5, TSimChange::Ramp, "real"});
-  sim.AddSocket(TSimSocket{3, 0, 0x10, 2, 100});
+  sim.AddSocket(TSimSocket{3, 0, 0x10, 2, 100, {}});
   sim.SetChangePeriod(50);
   plc.Store(0x20, 3, 100);
   sim.Tick(0);

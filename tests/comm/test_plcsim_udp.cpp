@@ -128,4 +128,55 @@ TEST(PlcsimProcess, AnswersStatusOverLoopbackUdp) {
   EXPECT_EQ(sim.Wait(5000), 0);
 }
 
+TEST(PlcsimProcess, ServesTheDemoProject) {
+  Child sim;
+  ASSERT_TRUE(sim.Start({NORVOOPC_BIN_DIR "/plcsim", "--project", NORVOOPC_SOURCE_DIR "/examples/demo/demo.alc",
+                         "--udp", "127.0.0.1:0", "--socket-period", "50"}));
+  std::string line;
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  const std::string prefix = "plcsim: udp 127.0.0.1:";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  const int port = std::stoi(line.substr(prefix.size()));
+
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  TQnetTxBuffer tx;
+  // Speed of CONVEYOR NAD 3, an int at 0x12: any value, but an answer of two bytes.
+  for (uint32_t nad : {1u, 2u, 3u, 4u}) {
+    ASSERT_TRUE(nad == 3 ? EncodeReadBlock(tx, 100, nad, 0x12, 2, 0) : EncodeReadStatus(tx, 100, nad, 0));
+    ASSERT_EQ(::sendto(s, tx.FTxBuffer.data(), tx.FTxLength, 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                       static_cast<ssize_t>(tx.FTxLength));
+  }
+  // Answers from all four, and socket frames sent to the last sender.
+  std::vector<uint32_t> answered, socketSenders;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while ((answered.size() < 4 || socketSenders.size() < 2) && std::chrono::steady_clock::now() < end) {
+    pollfd p{s, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    uint8_t buf[2048];
+    const ssize_t n = ::recv(s, buf, sizeof buf, 0);
+    TQnetFrame f;
+    if (n <= 0 || !ParseQnetFrame({buf, static_cast<size_t>(n)}, f)) continue;
+    if (f.FMsgTyp == kMsgTypSocket) {
+      socketSenders.push_back(f.FSenderNAD);
+    } else {
+      EXPECT_EQ(f.FMsgDir, kMsgDirAnswer);
+      EXPECT_EQ(f.FDataLength, 2u);
+      answered.push_back(f.FSenderNAD);
+    }
+  }
+  ::close(s);
+  EXPECT_EQ(answered, (std::vector<uint32_t>{1, 2, 3, 4}));
+  ASSERT_GE(socketSenders.size(), 2u);
+  for (uint32_t sender : socketSenders) EXPECT_TRUE(sender == 1 || sender == 4) << sender;
+
+  sim.Write("quit\n");
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  EXPECT_EQ(sim.Wait(5000), 0);
+}
+
 }  // namespace

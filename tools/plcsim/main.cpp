@@ -62,10 +62,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   TSimulator sim;
-  if (!ApplySimOptions(opt, sim, error)) {
+  std::vector<std::string> notes;
+  if (!ApplySimOptions(opt, sim, error, &notes)) {
     std::fprintf(stderr, "plcsim: %s\n", error.c_str());
     return 2;
   }
+  // Stdout carries the address line and control replies only.
+  for (const std::string& n : notes) std::fprintf(stderr, "plcsim: %s\n", n.c_str());
 
   const bool serial = opt.FPty || !opt.FSerial.empty();
   TSimUdp udp;

@@ -310,14 +310,33 @@ void TSimulator::Tick(uint32_t Tick) {
     s.FNextTick = Tick + s.FSocket.FPeriodMs;
     const TSimPlc* plc = FindPlc(s.FSocket.FSender);
     if (!plc) continue;
-    const size_t len = std::min<size_t>({s.FSocket.FLength, plc->FMemory.size() - s.FSocket.FAddress,
-                                         kQnetLengthLimit - 3u});
-    EncodeAnswer(FTx, s.FSocket.FSender, s.FSocket.FReceiver, kMsgDirAnswer, kMsgTypSocket,
-                 {plc->FMemory.data() + s.FSocket.FAddress, len});
+    uint8_t data[kQnetLengthLimit];
+    const size_t len = SocketData(*plc, s.FSocket, data);
+    // Two bytes of body would read as a returned permission, not socket data.
+    if (len == 0) continue;
+    EncodeAnswer(FTx, s.FSocket.FSender, s.FSocket.FReceiver, kMsgDirAnswer, kMsgTypSocket, {data, len});
     Emit(Tick, TSimEndpoint{});
     ++FStats.FSocketFrames;
   }
   MasterStep(Tick);
+}
+
+size_t TSimulator::SocketData(const TSimPlc& Plc, const TSimSocket& Socket, uint8_t* Out) const {
+  // The largest body a socket frame can carry.
+  constexpr size_t kMaxData = kQnetLengthLimit - 3u;
+  if (Socket.FVars.empty()) {
+    const size_t len = std::min<size_t>({Socket.FLength, Plc.FMemory.size() - Socket.FAddress, kMaxData});
+    std::memcpy(Out, Plc.FMemory.data() + Socket.FAddress, len);
+    return len;
+  }
+  size_t n = 0;
+  for (const TSimVar& v : Socket.FVars) {
+    const size_t size = QnetWireSize(v.FType);
+    if (n + size > kMaxData) break;
+    const uint32_t raw = Plc.Load(v.FAddress, v.FType).value_or(0);
+    for (size_t i = 0; i < size; ++i) Out[n++] = static_cast<uint8_t>(raw >> (8 * i));
+  }
+  return n;
 }
 
 void TSimulator::ChangeValues() {
@@ -432,16 +451,16 @@ std::string TSimulator::Control(std::string_view Line, bool& Quit) {
       << FStats.FSocketFrames;
     return o.str();
   }
-  struct Spec {
+  struct Arity {
     std::string_view name;
     size_t words;
   };
-  static constexpr Spec kSpecs[] = {{"fault", 3}, {"delay", 3}, {"password", 3}, {"set", 5}, {"get", 4}, {"status", 4}, {"clock", 2}};
-  const Spec* spec = nullptr;
-  for (const Spec& s : kSpecs)
-    if (s.name == cmd) spec = &s;
-  if (!spec) return "error: unknown command '" + std::string(cmd) + "'";
-  if (w.size() != spec->words) return "error: " + std::string(cmd) + " takes " + std::to_string(spec->words - 1) + " arguments";
+  static constexpr Arity kArities[] = {{"fault", 3}, {"delay", 3}, {"password", 3}, {"set", 5}, {"get", 4}, {"status", 4}, {"clock", 2}};
+  const Arity* arity = nullptr;
+  for (const Arity& s : kArities)
+    if (s.name == cmd) arity = &s;
+  if (!arity) return "error: unknown command '" + std::string(cmd) + "'";
+  if (w.size() != arity->words) return "error: " + std::string(cmd) + " takes " + std::to_string(arity->words - 1) + " arguments";
   const auto nad = Number(w[1], 0xFFFFFFFFu);
   TSimPlc* plc = nad ? FindPlc(static_cast<uint32_t>(*nad)) : nullptr;
   if (!plc) return "error: no PLC with NAD " + std::string(w[1]);

@@ -48,12 +48,16 @@ struct TSimPlc {
   std::optional<uint32_t> Load(uint16_t Address, uint8_t Type) const;
 };
 
+// A socket frame sent periodically: either a raw memory range, or, when
+// FVars is given, those variables' values back to back in the order listed
+// (a project's socket lists them by wire size already).
 struct TSimSocket {
   uint32_t FSender = 0;
   uint32_t FReceiver = 0;  // 0: to all
   uint16_t FAddress = 0;
   uint16_t FLength = 0;
   uint32_t FPeriodMs = 1000;
+  std::vector<TSimVar> FVars;
 };
 
 struct TSimMaster {
@@ -138,6 +142,8 @@ class TSimulator : private IQnetRxSink {
   void Emit(uint32_t Due, const TSimEndpoint& To);
   void AnswerRequest(TSimPlc& Plc, const TQnetFrame& Frame, uint32_t Tick, const TSimEndpoint& From);
   void ChangeValues();
+  // The payload of a socket frame from the sender's memory; its length.
+  size_t SocketData(const TSimPlc& Plc, const TSimSocket& Socket, uint8_t* Out) const;
   void MasterStep(uint32_t Tick);
   void EndMasterTurn(uint32_t Tick);
   void Event(std::string Line) { FEvents.push_back(std::move(Line)); }

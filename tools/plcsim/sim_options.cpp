@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "sim_project.h"
+
 namespace {
 
 std::vector<std::string> Split(const std::string& s, char sep) {
@@ -107,7 +109,8 @@ Transport (UDP unless a serial option is given):
                          (default 19200).
 
 Stations:
-  --nad N[,N...]         simulated PLCs (repeatable; default 1).
+  --nad N[,N...]         simulated PLCs (repeatable; default 1; with
+                         --project: which of the project's PLCs).
   --var [NAD@]ADDR[-END]:TYPE[:counter|ramp|fixed][:NAME]
                          a variable, or a range of consecutive ones; TYPE is
                          bit, word, int, long or real. counter counts up,
@@ -122,6 +125,20 @@ Stations:
                          others are refused with a negative acknowledge.
   --change-period MS     how often counters and ramps move (default 1000;
                          0 = never).
+
+Project:
+  --project FILE.alc     lay the PLCs out from a Zelta allocation file: every
+                         NAD of every program becomes a simulated PLC (only
+                         those named by --nad, when given), every variable
+                         sits at its address with its type and a start
+                         value, and moves every change period (integers
+                         count, reals ramp, bits toggle; arrays element by
+                         element). The project file (.cyp) beside it gives
+                         the sockets: each output socket of a simulated PLC
+                         sends its variables to its partner NAD (0 = all).
+                         --var, --set and the other options still apply.
+  --socket-period MS     how often the project's sockets are sent (default
+                         1000; 0 = never).
 
 Network:
   --socket SRC:DST:ADDR:LEN:PERIOD
@@ -153,6 +170,8 @@ Examples:
   plcsim --nad 1,2 --var 0x40:int:counter --var 0x100-0x10F:word:ramp
   plcsim --udp 127.0.0.1:0 --nad 7 --fault 7:nak
   plcsim --pty --nad 1,2,3 --master 1:2,3,100 --socket 2:0:0x200:8:500
+  plcsim --project examples/demo/demo.alc --udp 127.0.0.1:8442
+  plcsim --project plant.alc --nad 2,3 --socket-period 250
 )";
 }
 
@@ -235,6 +254,12 @@ bool ParseSimOptions(int argc, const char* const* argv, TSimOptions& o, std::str
       if (!Num(val, 600000, o.FMaster.FGapMs)) return bad("expected 0..600000 ms");
     } else if (opt == "--change-period") {
       if (!Num(val, 3600000, o.FChangePeriodMs)) return bad("expected 0..3600000 ms");
+    } else if (opt == "--project") {
+      if (val.empty()) return bad("expected an allocation file");
+      o.FProject = val;
+    } else if (opt == "--socket-period") {
+      if (!Num(val, 3600000, o.FSocketPeriodMs) || (o.FSocketPeriodMs != 0 && o.FSocketPeriodMs < 10))
+        return bad("expected 0 (never) or 10..3600000 ms");
     } else if (opt == "--duration") {
       if (!Num(val, 86400000, o.FDurationMs)) return bad("expected 0..86400000 ms");
     } else {
@@ -246,12 +271,23 @@ bool ParseSimOptions(int argc, const char* const* argv, TSimOptions& o, std::str
     Error = "--serial and --pty exclude each other";
     return false;
   }
-  if (o.FNADs.empty()) o.FNADs.push_back(1);
+  // A project brings its own PLCs; there --nad only picks among them.
+  if (o.FNADs.empty() && o.FProject.empty()) o.FNADs.push_back(1);
   return true;
 }
 
-bool ApplySimOptions(const TSimOptions& o, TSimulator& Sim, std::string& Error) {
-  for (uint32_t nad : o.FNADs) Sim.AddPlc(nad);
+bool ApplySimOptions(const TSimOptions& o, TSimulator& Sim, std::string& Error, std::vector<std::string>* Notes) {
+  std::vector<uint32_t> nads = o.FNADs;
+  if (!o.FProject.empty()) {
+    TSimProjectReport report;
+    if (!LoadSimProject(o.FProject, o.FNADs, o.FSocketPeriodMs, Sim, report, Error)) return false;
+    if (Notes) {
+      Notes->push_back(report.Summary(o.FProject));
+      Notes->insert(Notes->end(), report.FWarnings.begin(), report.FWarnings.end());
+    }
+    nads = report.FNADs;
+  }
+  for (uint32_t nad : nads) Sim.AddPlc(nad);
   auto known = [&](uint32_t nad, const char* what) {
     if (nad == 0 || Sim.FindPlc(nad)) return true;
     Error = std::string(what) + " names NAD " + std::to_string(nad) + ", which is not simulated";
@@ -270,7 +306,7 @@ bool ApplySimOptions(const TSimOptions& o, TSimulator& Sim, std::string& Error) 
   };
   for (const auto& s : o.FSets) {
     if (!known(s.FNAD, "--set")) return false;
-    for (uint32_t nad : o.FNADs) {
+    for (uint32_t nad : nads) {
       if (s.FNAD != 0 && s.FNAD != nad) continue;
       if (!control("set " + std::to_string(nad) + " " + std::to_string(s.FAddress) + " " +
                    std::string(SimTypeName(s.FType)) + " " + s.FValue))

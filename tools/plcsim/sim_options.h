@@ -36,6 +36,9 @@ struct TSimOptions {
   std::vector<TSimSocket> FSockets;
   TSimMaster FMaster;
   uint32_t FChangePeriodMs = 1000;
+  // An allocation file whose PLCs, variables and output sockets are laid out.
+  std::string FProject;
+  uint32_t FSocketPeriodMs = 1000;
   uint32_t FDurationMs = 0;
   bool FVerbose = false;
   bool FHelp = false;
@@ -43,6 +46,8 @@ struct TSimOptions {
 
 // False with a message on the first bad argument.
 bool ParseSimOptions(int argc, const char* const* argv, TSimOptions& Options, std::string& Error);
-// Builds the PLCs, variables, sockets and master round.
-bool ApplySimOptions(const TSimOptions& Options, TSimulator& Sim, std::string& Error);
+// Builds the PLCs, variables, sockets and master round. Notes, when given,
+// receives lines for the operator (what a project laid out, its warnings).
+bool ApplySimOptions(const TSimOptions& Options, TSimulator& Sim, std::string& Error,
+                     std::vector<std::string>* Notes = nullptr);
 const char* SimHelpText();
