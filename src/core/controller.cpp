@@ -175,6 +175,7 @@ void TMainController::ViewTimerTick() {
     }
   }
   if (FShown && FHooks.NameWarningPending() && !FHooks.NameWarningVisible()) PostMessage(WM_SHOW_NAME_WARNING);
+  if (FViewTickWork) FViewTickWork->ViewTick(FClock.TickCount(), FClock.Now(), FCommActive, FServerStartedAt);
   FHooks.ViewTimerWork();
 }
 

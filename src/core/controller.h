@@ -28,6 +28,13 @@ inline constexpr uint32_t kBlinkTimerInterval = 80;
 inline constexpr uint32_t kCloseWatchdogMs = 5000;
 inline constexpr int32_t kAutoConnectDelayMs = 20000;
 
+// The view tick's judgement of communication and the system tag values.
+class IViewTickWork {
+ public:
+  virtual ~IViewTickWork() = default;
+  virtual void ViewTick(uint32_t Tick, TDateTime Now, bool CommActive, TDateTime ServerStartedAt) = 0;
+};
+
 class TMainController : private IApplySettingsHooks {
  public:
   // All references must outlive the controller. Runs the constructor steps;
@@ -54,6 +61,9 @@ class TMainController : private IApplySettingsHooks {
   void FormDestroy();
   // Automation mode: the last server object was released.
   void LastServerObjectReleased();
+
+  // Runs in each view tick before the project set's share; not owned.
+  void SetViewTickWork(IViewTickWork* work) { FViewTickWork = work; }
 
   // Timer entry points.
   void MasterTimerTick();
@@ -135,6 +145,7 @@ class TMainController : private IApplySettingsHooks {
   TSettingsApplier FApplier;
   TDeferredQueue FQueue;
   TWindowPosition FPosition;
+  IViewTickWork* FViewTickWork = nullptr;
 
   uint32_t FUptimeStart = 0;
   TDateTime FServerStartedAt = 0;
