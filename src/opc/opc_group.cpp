@@ -22,11 +22,16 @@ constexpr VARTYPE kMaxRequestedType = VT_I8;
 }  // namespace
 
 TOPCGroup::TOPCGroup(TDA2* server)
-    : FServer(server), FItemHandles(TOPCServerCollection::ItemHandles()), FConnectionPoints(this) {
-  FConnectionPoints.Add(IID_IOPCDataCallback, TConnectionPoint::kUnlimited);
+    : FServer(server), FItemHandles(TOPCServerCollection::ItemHandles()), FDataCallbackPoint(this) {
+  FPendingWrite.IsWrite = true;
 }
 
 TOPCGroup::~TOPCGroup() {
+  // Replies die with the group unsent; sinks are let go before the server.
+  FCallbacks.clear();
+  FDataCallbackPoint.DisconnectAll();
+  FDataCallback = nullptr;
+  for (TAsyncIOSubscription* s : {&FSubscriptionTime, &FSubscriptionData, &FSubscriptionWrite}) s->AdviseSink = nullptr;
   // Items go from the last to the first, each letting go of its tag.
   while (!FItems.empty()) FItems.pop_back();
   FItemHandles.Clear();
@@ -50,16 +55,15 @@ void TOPCGroup::TagReleased(TNorvoVar* tag) {
   if (IOPCAddressSpace* space = FServer->Env().addressSpace) space->TagUnreferenced(tag);
 }
 
-void TOPCGroup::Tick(uint32_t /*tick*/) {
-  // Reads, callbacks and data changes are added here.
-}
-
-HRESULT TOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  return FConnectionPoints.EnumConnectionPoints(out);
-}
+HRESULT TOPCGroup::EnumConnectionPoints(IEnumConnectionPoints** out) { return FDataCallbackPoint.Enumerate(out); }
 
 HRESULT TOPCGroup::FindConnectionPoint(const IID& iid, IConnectionPoint** out) {
-  return FConnectionPoints.FindConnectionPoint(iid, out);
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid != IID_IOPCDataCallback) return CONNECT_E_NOCONNECTION;
+  FDataCallbackPoint.AddRef();
+  *out = &FDataCallbackPoint;
+  return S_OK;
 }
 
 // ---- state ---------------------------------------------------------------------

@@ -8,13 +8,19 @@
 #include <vector>
 
 #include "opc/handle_table.h"
+#include "opc/opc_callbacks.h"
 #include "opc/opc_da.h"
+#include "opc/opc_data_object.h"
 #include "opc/opc_item.h"
-#include "platform/connection_point.h"
 
 class TDA2;
+class TLogger;
 
-class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnectionPointContainer> {
+// A client's value into a tag; false when the tag refuses it.
+bool StoreClientValue(TNorvoVar& tag, const VARIANT& value);
+
+class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnectionPointContainer, IOPCSyncIO,
+                                         IOPCAsyncIO2, IOPCAsyncIO, IDataObject> {
  public:
   // Update periods are whole multiples of the group timer's interval.
   static constexpr uint32_t kTimerInterval = 25;
@@ -47,9 +53,67 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override;
   HRESULT FindConnectionPoint(const IID& iid, IConnectionPoint** out) override;
 
+  // IOPCSyncIO
+  HRESULT Read(OPCDATASOURCE source, uint32_t count, OPCHANDLE* serverHandles, OPCITEMSTATE** itemValues,
+               HRESULT** errors) override;
+  HRESULT Write(uint32_t count, OPCHANDLE* serverHandles, VARIANT* itemValues, HRESULT** errors) override;
+
+  // IOPCAsyncIO2
+  HRESULT Read(uint32_t count, OPCHANDLE* serverHandles, uint32_t transactionID, uint32_t* cancelID,
+               HRESULT** errors) override;
+  HRESULT Write(uint32_t count, OPCHANDLE* serverHandles, VARIANT* itemValues, uint32_t transactionID,
+                uint32_t* cancelID, HRESULT** errors) override;
+  HRESULT Refresh2(OPCDATASOURCE source, uint32_t transactionID, uint32_t* cancelID) override;
+  HRESULT Cancel2(uint32_t cancelID) override;
+  HRESULT SetEnable(int32_t enable) override;
+  HRESULT GetEnable(int32_t* enable) override;
+
+  // IOPCAsyncIO
+  HRESULT Read(uint32_t connection, OPCDATASOURCE source, uint32_t count, OPCHANDLE* serverHandles,
+               uint32_t* transactionID, HRESULT** errors) override;
+  HRESULT Write(uint32_t connection, uint32_t count, OPCHANDLE* serverHandles, VARIANT* itemValues,
+                uint32_t* transactionID, HRESULT** errors) override;
+  HRESULT Refresh(uint32_t connection, OPCDATASOURCE source, uint32_t* transactionID) override;
+  HRESULT Cancel(uint32_t transactionID) override;
+
+  // IDataObject
+  HRESULT GetData(FORMATETC* formatIn, STGMEDIUM* medium) override;
+  HRESULT GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+  HRESULT QueryGetData(FORMATETC* format) override;
+  HRESULT GetCanonicalFormatEtc(FORMATETC* formatIn, FORMATETC* formatOut) override;
+  HRESULT SetData(FORMATETC* format, STGMEDIUM* medium, int32_t release) override;
+  HRESULT EnumFormatEtc(uint32_t direction, IEnumFORMATETC** out) override;
+  HRESULT DAdvise(FORMATETC* format, uint32_t advf, IAdviseSink* sink, uint32_t* connection) override;
+  HRESULT DUnadvise(uint32_t connection) override;
+  HRESULT EnumDAdvise(IEnumSTATDATA** out) override;
+
   // One pass of the group timer, given the pass's tick count: queued
-  // replies, data changes and read requests go here.
+  // replies, DA 1.0 requests, data changes and read requests.
   void Tick(uint32_t tick);
+  // Whether the item is to be reported: its value or quality differs from
+  // what it last reported (strings and arrays always are). Updates the
+  // item's change memory.
+  static bool HasChanged(TOPCItem& item);
+
+  // A connect (sink queried for IOPCDataCallback) or a disconnect on the
+  // data callback point.
+  void DataCallbackChanged(IOPCDataCallback* sink, bool connecting);
+  // A new callback appended to FCallbacks.
+  TOPCCallback& NewCallback();
+  TOPCCallback& QueueCallback(uint8_t kind, uint32_t transactionID, TItemRefs items, uint32_t source);
+  // Sends a data change of the items through the data callback now.
+  void SendDataChange(TItemRefs items);
+  // Sends the items as a DA 1.0a stream through the subscription; source 1
+  // reports inactive items as out of service.
+  void SendAdviseData(TAsyncIOSubscription& subscription, const TItemRefs& items, uint32_t source,
+                      uint32_t transactionID, const std::vector<HRESULT>* writeErrors = nullptr);
+  // Sends the slot's reply once its items are fresh (device requests) and
+  // frees the slot.
+  void ProcessPendingAsyncIO(TPendingAsyncIO& slot);
+  // Whether client callbacks are traced (-DEBUGLOG).
+  bool DebugLogOn() const;
+  TLogger& Log() const;
+  TDateTime Now() const;
 
   // Revises a requested period to a multiple of the timer interval.
   void SetUpdateRate(uint32_t requested);
@@ -81,6 +145,15 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   bool FCallbackLogged = false;
   bool FDataChangeDue = false;
   bool FAdviseChangeDue = false;
+  ComPtr<IOPCDataCallback> FDataCallback;
+  // Queued replies, oldest first; data changes never wait here.
+  std::vector<std::unique_ptr<TOPCCallback>> FCallbacks;
+  TAsyncIOSubscription FSubscriptionTime;
+  TAsyncIOSubscription FSubscriptionData;
+  TAsyncIOSubscription FSubscriptionWrite;
+  TPendingAsyncIO FPendingRead;
+  TPendingAsyncIO FPendingWrite;
+  TPendingAsyncIO FPendingRefresh;
   // References taken by a timer pass in progress.
   uint32_t FPassRefs = 0;
 
@@ -101,5 +174,12 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   OPCHANDLE FServerHandle = 0;
   std::vector<std::unique_ptr<TOPCItem>> FItems;  // owned, in the order added
   THandleTable<TOPCItem> FItemHandles;
-  TConnectionPoints FConnectionPoints;
+  TDataCallbackPoint FDataCallbackPoint;
+
+  // The DA 1.0 subscription of a connection number, or null.
+  TAsyncIOSubscription* SubscriptionOf(uint32_t connection);
+  // Active items for a refresh, with their read requests raised.
+  TItemRefs ActiveItemsForRefresh();
+  void FillPending(TPendingAsyncIO& slot, TAsyncIOSubscription* subscription, uint32_t source, TItemRefs items,
+                   uint32_t* transactionID);
 };

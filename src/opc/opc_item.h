@@ -31,6 +31,12 @@ class TOPCItem {
   bool IsWritable() const { return (AccessRights() & OPC_WRITEABLE) != 0; }
   uint16_t ItemQuality() const;
   VARTYPE CanonicalType() const;
+  // The tag's value in the requested type (arrays in their own form). A
+  // value that does not convert leaves *out VT_EMPTY. *out must be empty or
+  // initialised; its old content is cleared.
+  void GetValue(VARIANT* out) const;
+  // The tag's time stamp as UTC.
+  FILETIME TimeStampUtc() const;
   // Engineering-unit info: always the 4-byte integer 0 (OPC_NOENUM).
   static void GetEUInfo(VARIANT* out);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "opc/browse_object.h"
 #include "opc/handle_table.h"
 #include "opc/opc_da.h"
 #include "platform/connection_point.h"
@@ -14,7 +15,8 @@ class TOPCGroup;
 class TOPCServerCollection;
 struct TOPCEnvironment;
 
-class TDA2 final : public ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer> {
+class TDA2 final : public ComObject<IOPCServer, IOPCCommon, IConnectionPointContainer, IOPCBrowseServerAddressSpace,
+                                   IOPCItemProperties> {
  public:
   static constexpr const char* kDefaultClientName = "Client name unknown";
   static constexpr const char* kVendorInfo = "NorvoOPC Data Access Server";
@@ -44,6 +46,22 @@ class TDA2 final : public ComObject<IOPCServer, IOPCCommon, IConnectionPointCont
   HRESULT EnumConnectionPoints(IEnumConnectionPoints** out) override;
   HRESULT FindConnectionPoint(const IID& iid, IConnectionPoint** out) override;
 
+  // IOPCBrowseServerAddressSpace
+  HRESULT QueryOrganization(OPCNAMESPACETYPE* nameSpaceType) override;
+  HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION direction, const OLECHAR* name) override;
+  HRESULT BrowseOPCItemIDs(OPCBROWSETYPE browseFilterType, const OLECHAR* filterCriteria, VARTYPE dataTypeFilter,
+                           uint32_t accessRightsFilter, IEnumString** enumerator) override;
+  HRESULT GetItemID(OLECHAR* itemDataID, OLECHAR** itemID) override;
+  HRESULT BrowseAccessPaths(const OLECHAR* itemID, IEnumString** enumerator) override;
+
+  // IOPCItemProperties
+  HRESULT QueryAvailableProperties(OLECHAR* itemID, uint32_t* count, uint32_t** propertyIDs,
+                                   OLECHAR*** descriptions, VARTYPE** dataTypes) override;
+  HRESULT GetItemProperties(OLECHAR* itemID, uint32_t count, uint32_t* propertyIDs, VARIANT** data,
+                            HRESULT** errors) override;
+  HRESULT LookupItemIDs(OLECHAR* itemID, uint32_t count, uint32_t* propertyIDs, OLECHAR*** newItemIDs,
+                        HRESULT** errors) override;
+
   // Asks the client's shutdown sink to disconnect; S_OK without a sink,
   // else what the sink answered.
   HRESULT SendShutdownRequest(const std::string& reason);
@@ -71,6 +89,7 @@ class TDA2 final : public ComObject<IOPCServer, IOPCCommon, IConnectionPointCont
 
   std::string FClientName = kDefaultClientName;
   LCID FLocaleID = LOCALE_SYSTEM_DEFAULT;
+  TBrowseObject FBrowse;
 
  protected:
   void* QueryExtraInterface(const IID& iid) override;
