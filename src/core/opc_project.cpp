@@ -6,6 +6,7 @@
 #include "common/message_box.h"
 #include "log/session_log.h"
 #include "model/load_project.h"
+#include "model/preserve_color_and_order.h"
 #include "model/same_text.h"
 #include "model/tag_view.h"
 #include "platform/clock.h"
@@ -283,6 +284,8 @@ void TOPCProject::Reload(bool ChangedOnly) {
   bool stopped = false;
   bool touched = false;
   bool anyRead = false;
+  // The operator's colours and row order of the projects rebuilt here.
+  std::vector<TPreserveColorAndOrderOfProject> looks;
 
   if (!ChangedOnly) {
     // Communication must not run on PLCs that are being freed.
@@ -307,6 +310,7 @@ void TOPCProject::Reload(bool ChangedOnly) {
       if (FContext.Log) FContext.Log->Write(kReloadingProject + path, false);
       FHooks.ClearBlinking();
       FHooks.SaveColorsAndOrder(*old);
+      looks.push_back(SaveProjectLook(FPLCs, old, old->FAllocFileItem));
       RemoveProject(old);
     }
     StopOnce(stopped);
@@ -341,6 +345,8 @@ void TOPCProject::Reload(bool ChangedOnly) {
       for (const int nad : program->FNADs) BuildPLC(project, *program, nad, warned);
   }
 
+  for (const auto& look : looks)
+    if (const TZeltaProject* project = FindProjectByFile(look.FFileName)) RestoreProjectLook(look, FPLCs, project);
   FHooks.RestoreColorsAndOrder();
   FAllProjectsComplete =
       std::all_of(FProjects.begin(), FProjects.end(), [](const auto& p) { return p->FComplete; });

@@ -13,6 +13,8 @@
 #include "platform/variant.h"
 
 class TNorvoModel;
+class ITagTableView;
+class TATreeItem;
 
 // Type codes, one byte each.
 inline constexpr uint8_t ntNone = 0;
@@ -140,8 +142,8 @@ class TNorvoVar {
   TColor FColor = clNone;
   uint32_t FUpdateTick = 0;
   uint32_t FAge = 0;
-  void* FView = nullptr;      // the tag table showing the tag; not owned
-  void* FViewItem = nullptr;  // its row in that table
+  ITagTableView* FView = nullptr;  // the owner's tag table showing the tag; not owned
+  TATreeItem* FViewItem = nullptr;  // its row there, when that table keeps rows
 
  private:
   void StoreReply(int32_t Raw, bool clearNak);
