@@ -129,6 +129,7 @@ TEST_F(SchedulerTest, ReadPacking) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    driver().ClearRequest();  // its tags go with the PLCs
     project.FPLCs.clear();
     driver().FLastPLCIndex.fill(0);
     driver().FLastVarIndex.fill(0);
