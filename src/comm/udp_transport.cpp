@@ -1,7 +1,5 @@
 #include "comm/udp_transport.h"
 
-#include <arpa/inet.h>
-
 #include <array>
 
 #include "log/log_gates.h"
@@ -60,7 +58,7 @@ TUdpTransport::~TUdpTransport() { CloseUdp(); }
 
 bool TUdpTransport::OpenUdp() {
   const TAppliedSettings& applied = FHost.Applied();
-  FBoundAddress = ntohl(applied.FLocalAddress.sin_addr.s_addr);
+  FBoundAddress = applied.FLocalAddress.Address;
   FBoundAdapterName = applied.FAdapterName;
   FUdpRxBuffer.Clear();
   FLastError.clear();
@@ -113,7 +111,7 @@ void TUdpTransport::SendUdp(std::span<const uint8_t> Frame) {
 bool TUdpTransport::DetectsAddress(const TQnetFrame& Frame) const {
   const std::optional<uint32_t> openNAD = FHost.OpenRequestNAD();
   if (!openNAD || !FSettings.FIPAdrAutodetect) return false;
-  const uint32_t broadcast = ntohl(FHost.Applied().FBroadcastAddress.s_addr);
+  const uint32_t broadcast = FHost.Applied().FBroadcastAddress;
   if (broadcast == 0) return false;
   const std::optional<uint32_t> target = ParseIPv4(FSettings.FTargetAddress);
   if (!target || *target != broadcast) return false;

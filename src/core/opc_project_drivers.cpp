@@ -1,6 +1,5 @@
 // The project set's communication side: drivers shared by connection,
 // master flags, and starting and stopping communication.
-#include <arpa/inet.h>
 
 #include <algorithm>
 
@@ -9,7 +8,7 @@
 #include "platform/adapters.h"
 #include "settings/applied_settings.h"
 
-uint32_t TOPCProject::AdapterAddress() const { return ntohl(FContext.Applied.FLocalAddress.sin_addr.s_addr); }
+uint32_t TOPCProject::AdapterAddress() const { return FContext.Applied.FLocalAddress.Address; }
 
 TCommunicationSettings TOPCProject::DefaultConnection() const {
   const TAppliedSettings& a = FContext.Applied;
@@ -42,7 +41,7 @@ TCommDriver* TOPCProject::GetDriver(int NAD, uint32_t IP) {
   if (settings.IsUDP()) {
     if (!settings.FIPAdrAutodetect) settings.FTargetAddress = settings.FHost;
     else if (IP != 0) settings.FTargetAddress = IPv4Text(IP);
-    else settings.FTargetAddress = IPv4Text(ntohl(FContext.Applied.FBroadcastAddress.s_addr));
+    else settings.FTargetAddress = IPv4Text(FContext.Applied.FBroadcastAddress);
   }
 
   TCommDriver* result = nullptr;

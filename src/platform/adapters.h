@@ -30,5 +30,15 @@ class TSystemNetworkAdapters final : public INetworkAdapters {
 // Dotted text of a host-order address ("127.0.0.1").
 std::string IPv4Text(uint32_t hostOrder);
 
+constexpr uint32_t kLoopbackAddress = 0x7F000001;  // 127.0.0.1
+
+// An IPv4 socket address in host byte order, so that code outside the
+// platform layer needs no socket headers.
+struct TIPv4SocketAddress {
+  bool Valid = false;    // family set: an adapter was chosen
+  uint32_t Address = 0;  // host byte order
+  uint16_t Port = 0;
+};
+
 // (address AND mask) OR (NOT mask).
 constexpr uint32_t BroadcastOf(uint32_t address, uint32_t mask) { return (address & mask) | ~mask; }

@@ -1,6 +1,5 @@
 #include "settings/applied_settings.h"
 
-#include <arpa/inet.h>
 
 #include <algorithm>
 
@@ -146,8 +145,8 @@ void TSettingsApplier::ApplySettings() {
 
 void TSettingsApplier::SelectAdapter(const std::string& name) {
   TAppliedSettings& a = FApplied;
-  a.FBroadcastAddress.s_addr = htonl(INADDR_LOOPBACK);
-  a.FLocalAddress = sockaddr_in{};
+  a.FBroadcastAddress = kLoopbackAddress;
+  a.FLocalAddress = TIPv4SocketAddress{};
   // Cleared here so that an adapter that appears later is taken up.
   a.FNoAdapter = false;
 
@@ -164,8 +163,6 @@ void TSettingsApplier::SelectAdapter(const std::string& name) {
     FSettings.SetIdValue(kIdAdapterName, chosen->Name);
     FSettings.SaveIdSettings();
   }
-  a.FLocalAddress.sin_family = AF_INET;
-  a.FLocalAddress.sin_port = 0;
-  a.FLocalAddress.sin_addr.s_addr = htonl(chosen->Address);
-  a.FBroadcastAddress.s_addr = htonl(BroadcastOf(chosen->Address, chosen->Mask));
+  a.FLocalAddress = TIPv4SocketAddress{true, chosen->Address, 0};
+  a.FBroadcastAddress = BroadcastOf(chosen->Address, chosen->Mask);
 }

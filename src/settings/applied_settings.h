@@ -3,12 +3,11 @@
 // dialog's OK).
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 #include <string>
 
 #include "log/log_gates.h"
+#include "platform/adapters.h"
 
 class TSettings;
 class IMessageBoxes;
@@ -52,8 +51,8 @@ struct TAppliedSettings : TLogOptions {
   int32_t FAppliedTagNameFormat = 0;  // the format the project set was built with
   std::string FAppliedAdapterName;    // the adapter the drivers were built with
   bool FAdapterChanged = false;
-  sockaddr_in FLocalAddress{};        // IPv4, port 0, the chosen adapter's address
-  in_addr FBroadcastAddress{};
+  TIPv4SocketAddress FLocalAddress;   // port 0, the chosen adapter's address
+  uint32_t FBroadcastAddress = 0;     // host byte order
   bool FNoAdapter = false;
   // Shared by every registry writer; operator actions arm it so that their
   // failure is shown once.

@@ -1,5 +1,4 @@
 // The UDP transport's algorithms, driven through a scripted socket.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include "comm/udp_transport.h"
@@ -15,9 +14,8 @@ constexpr uint32_t kPlcAddress = 0x7F000007;  // 127.0.0.7
 class UdpTransportTest : public ::testing::Test {
  protected:
   UdpTransportTest() {
-    host.Settings.FLocalAddress.sin_family = AF_INET;
-    host.Settings.FLocalAddress.sin_addr.s_addr = htonl(kLocal);
-    host.Settings.FBroadcastAddress.s_addr = htonl(kBroadcast);
+        host.Settings.FLocalAddress = TIPv4SocketAddress{true, kLocal, 0};
+    host.Settings.FBroadcastAddress = kBroadcast;
     host.Settings.FAdapterName = "lo";
     settings.FDriverType = kDriverUDP;
     settings.FRemoteUDPPort = 9000;
@@ -154,7 +152,7 @@ TEST_F(UdpTransportTest, AddressDetectionTakesTheOpenPlcsAnswerFromTheBroadcast)
     sock = std::make_shared<TFakeUdpState>();
     settings.FIPAdrAutodetect = c.autodetect;
     settings.FTargetAddress = c.autodetect ? "127.255.255.255" : "127.0.0.7";
-    host.Settings.FBroadcastAddress.s_addr = htonl(c.broadcast);
+    host.Settings.FBroadcastAddress = c.broadcast;
     host.OpenNAD = c.openNAD;
     auto& t = Make();
     t.SendUdp(AnswerFrame(100, 7));

@@ -1,6 +1,5 @@
 // The UDP transport on real sockets, loopback only: a request out, the
 // answer back in, and address detection through the loopback broadcast.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -21,9 +20,8 @@ bool WaitReadable(int fd, int ms = 2000) {
 class UdpLoopback : public ::testing::Test {
  protected:
   UdpLoopback() {
-    host.Settings.FLocalAddress.sin_family = AF_INET;
-    host.Settings.FLocalAddress.sin_addr.s_addr = htonl(kLoopback);
-    host.Settings.FBroadcastAddress.s_addr = htonl(kLoopbackBroadcast);
+        host.Settings.FLocalAddress = TIPv4SocketAddress{true, kLoopback, 0};
+    host.Settings.FBroadcastAddress = kLoopbackBroadcast;
     settings.FDriverType = kDriverUDP;
   }
   // The PLC side: takes one request and answers from its own socket.

@@ -314,7 +314,7 @@ TEST_F(ProjectSetTest, SerialPLCsShareTheDefaultPort) {
 
 TEST_F(ProjectSetTest, UDPDriversAreSharedByTargetUntilPLCsAnswerFromTheirOwnAddress) {
   applied.FSerialSelected = false;
-  applied.FBroadcastAddress.s_addr = htonl(0x7F0000FF);
+  applied.FBroadcastAddress = 0x7F0000FF;
   const std::string path = WriteProject(tmp.Path(), "p", {{"U", {5, 6, 7}, "P", {"int A"}}});
   Load({path});
   ASSERT_EQ(set->FDrivers.size(), 1u);

@@ -1,6 +1,5 @@
 #include "settings/applied_settings.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,11 +44,7 @@ TNetworkAdapter Adapter(const char* name, uint32_t address, uint32_t mask) {
   return TNetworkAdapter{name, name, address, mask};
 }
 
-std::string Text(in_addr a) {
-  char buffer[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &a, buffer, sizeof buffer);
-  return buffer;
-}
+std::string Text(uint32_t hostOrder) { return IPv4Text(hostOrder); }
 
 class ApplySettingsTest : public ::testing::Test {
  protected:
@@ -63,8 +58,8 @@ class ApplySettingsTest : public ::testing::Test {
 
   void SetUp() override {
     SetRegistryLocation(RegistryLocation::InFolder(folder.Path()));
-    adapters.adapters = std::vector<TNetworkAdapter>{Adapter("eth0", 0xC0A80A05, 0xFFFFFF00),
-                                                     Adapter("eth1", 0x0A000001, 0xFF000000)};
+    adapters.adapters = std::vector<TNetworkAdapter>{Adapter("eth0", 0x7F0A0A05, 0xFFFFFF00),
+                                                     Adapter("eth1", 0x7F140001, 0xFFFF0000)};
   }
 
   template <typename Fn>
@@ -181,10 +176,10 @@ TEST_F(ApplySettingsTest, EmptyAdapterNamePicksFirstAndSavesItAtOnce) {
   EXPECT_EQ(StoredString("SettID202"), "eth0");
   EXPECT_EQ(applied.FAdapterName, "");  // taken up at the next apply
   EXPECT_FALSE(applied.FNoAdapter);
-  EXPECT_EQ(applied.FLocalAddress.sin_family, AF_INET);
-  EXPECT_EQ(applied.FLocalAddress.sin_port, 0);
-  EXPECT_EQ(Text(applied.FLocalAddress.sin_addr), "192.168.10.5");
-  EXPECT_EQ(Text(applied.FBroadcastAddress), "192.168.10.255");
+  EXPECT_TRUE(applied.FLocalAddress.Valid);
+  EXPECT_EQ(applied.FLocalAddress.Port, 0);
+  EXPECT_EQ(Text(applied.FLocalAddress.Address), "127.10.10.5");
+  EXPECT_EQ(Text(applied.FBroadcastAddress), "127.10.10.255");
 
   applier.ApplySettings();
   EXPECT_EQ(applied.FAdapterName, "eth0");
@@ -197,14 +192,14 @@ TEST_F(ApplySettingsTest, NamedAdapterIsMatchedExactly) {
   WithKey([](TRegistry& reg) { reg.WriteString("SettID202", "eth1"); });
   applier.RegisterSettings();
   EXPECT_FALSE(applied.FAdapterChanged);  // drivers were built with it
-  EXPECT_EQ(Text(applied.FLocalAddress.sin_addr), "10.0.0.1");
-  EXPECT_EQ(Text(applied.FBroadcastAddress), "10.255.255.255");
+  EXPECT_EQ(Text(applied.FLocalAddress.Address), "127.20.0.1");
+  EXPECT_EQ(Text(applied.FBroadcastAddress), "127.20.255.255");
 
   settings.SetIdValue(202, "ETH1");
   applier.ApplySettings();
   EXPECT_TRUE(applied.FAdapterChanged);
   EXPECT_FALSE(applied.FNoAdapter);
-  EXPECT_EQ(applied.FLocalAddress.sin_addr.s_addr, 0u);
+  EXPECT_EQ(applied.FLocalAddress.Address, 0u);
   EXPECT_EQ(Text(applied.FBroadcastAddress), "127.0.0.1");
 }
 
@@ -215,7 +210,7 @@ TEST_F(ApplySettingsTest, NoAdapterAtAllKeepsLoopbackBroadcast) {
     applier.SelectAdapter("");
     EXPECT_TRUE(applied.FNoAdapter);
     EXPECT_EQ(Text(applied.FBroadcastAddress), "127.0.0.1");
-    EXPECT_EQ(applied.FLocalAddress.sin_addr.s_addr, 0u);
+    EXPECT_EQ(applied.FLocalAddress.Address, 0u);
   }
   adapters.adapters = std::vector<TNetworkAdapter>{Adapter("lo", 0x7F000001, 0xFF000000)};
   applier.SelectAdapter("lo");
