@@ -1,10 +1,10 @@
 #include "common/program_folder.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -14,10 +14,8 @@ std::string WithTrailingSlash(std::string folder) {
 }
 
 std::string ExecutableFolder() {
-  std::vector<char> buffer(4096);
-  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (n <= 0) return "./";  // no /proc: fall back to the working folder
-  std::string path(buffer.data(), static_cast<size_t>(n));
+  const std::string path = ExecutablePath();
+  if (path.empty()) return "./";  // no /proc: fall back to the working folder
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return "./";
   return path.substr(0, slash + 1);

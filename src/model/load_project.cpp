@@ -1,11 +1,7 @@
 #include "model/load_project.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -13,6 +9,7 @@
 
 #include "common/ansi_text.h"
 #include "model/my_ini_file.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -98,42 +95,20 @@ std::string TwoDigits(const char* prefix, int n) {
   return buf;
 }
 
-std::string ReadWholeFile(const std::string& fileName, std::int64_t& age) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    throw ELoadProjectError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-  }
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) == 0) {
-    age = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    if (st.st_size > TLoadProject::kMaxFileSize) {
+std::string ReadProjectFile(const std::string& fileName, std::int64_t& age) {
+  TFileReadResult r = ReadWholeFile(fileName, TLoadProject::kMaxFileSize);
+  age = r.Stamp;
+  switch (r.Status) {
+    case TFileReadResult::TStatus::Ok:
+      break;
+    case TFileReadResult::TStatus::CannotOpen:
+      throw ELoadProjectError("Cannot open file \"" + fileName + "\". " + r.SystemError);
+    case TFileReadResult::TStatus::CannotRead:
+      throw ELoadProjectError("Cannot read file \"" + fileName + "\". " + r.SystemError);
+    case TFileReadResult::TStatus::TooLarge:
       throw ELoadProjectError("File too large: " + fileName);
-    }
   }
-  std::string text;
-  text.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 65536);
-  size_t used = 0;
-  for (;;) {
-    if (used == text.size()) {
-      if (static_cast<std::int64_t>(text.size()) >= TLoadProject::kMaxFileSize) {
-        throw ELoadProjectError("File too large: " + fileName);
-      }
-      text.resize(text.size() * 2);
-    }
-    const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw ELoadProjectError("Cannot read file \"" + fileName + "\". " + std::strerror(errno));
-    }
-    if (got == 0) break;
-    used += static_cast<size_t>(got);
-  }
-  text.resize(used);
-  return text;
+  return std::move(r.Text);
 }
 
 using Programs = std::vector<std::unique_ptr<TLoadedNorvo>>;
@@ -378,15 +353,10 @@ std::uint8_t TypeCodeOfWord(std::string_view Word) {
   return 0;
 }
 
-std::int64_t FileAge(const std::string& FileName) {
-  struct stat st {};
-  if (::stat(FileName.c_str(), &st) != 0) return -1;
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-}
+std::int64_t FileAge(const std::string& FileName) { return FileStamp(FileName).value_or(-1); }
 
 std::string CheckAllocationFileExists(const std::string& FileName) {
-  struct stat st {};
-  if (::stat(FileName.c_str(), &st) == 0) return {};
+  if (FileStamp(FileName)) return {};
   return "Allocation file does not exist " + FileName;
 }
 
@@ -460,12 +430,12 @@ void TLoadProject::LoadAllocationFile(const std::string& FileName) {
   FProjectFileName = ProjectFileNameOf(FileName);
   FAllocFileAge = -1;
   FProjectFileAge = FileAge(FProjectFileName);
-  const std::string allocation = ReadWholeFile(FileName, FAllocFileAge);
+  const std::string allocation = ReadProjectFile(FileName, FAllocFileAge);
   std::string project;
   bool haveProject = false;
   if (FProjectFileAge != -1) {
     try {
-      project = ReadWholeFile(FProjectFileName, FProjectFileAge);
+      project = ReadProjectFile(FProjectFileName, FProjectFileAge);
       haveProject = true;
     } catch (const ELoadProjectError&) {
       // An unreadable project file counts as a missing one: the programs
