@@ -6,6 +6,16 @@
 
 #include "platform/clock.h"
 
+// The transfer counters (good frames received, frames transmitted) go back
+// to 0 together past this.
+inline constexpr int32_t kServerCounterWrap = 2000000000;
+// Without a preparation for the server's own NAD for this long, the master
+// counts as no longer serving the server.
+inline constexpr uint32_t kPermissionRecentMs = 6000;
+
+// Counters step through 0 instead of overflowing.
+inline void BumpCounter(int32_t& Counter) { Counter = Counter == INT32_MAX ? 0 : Counter + 1; }
+
 struct TServerCommCounters {
   // Frame errors (bad preamble, length, checksum).
   int32_t FErrorCount = 0;
@@ -29,8 +39,11 @@ struct TServerCommCounters {
   // Valid frames of any kind.
   int32_t FGoodFrameCount = 0;
   uint32_t FLastGoodFrameTick = 0;
+  // False after a reset: no frame since, whatever the tick counter reads.
+  bool FHasGoodFrameTick = false;
   TDateTime FLastGoodFrameAt = 0;
-  uint32_t FLastReceivedNAD = 0;
+  // -1 before the first frame; 0 after a reset.
+  int32_t FLastReceivedNAD = -1;
 
   int32_t FAckCount = 0;
   TDateTime FLastAckAt = 0;
@@ -60,6 +73,25 @@ struct TServerCommCounters {
   uint32_t FLastOwnPermissionTick = 0;
   uint32_t FOwnPermissionInterval = 0;
   uint32_t FCurrentMasterNAD = 0;
-  // When a preparation last ran for the server's own NAD.
+  // When a preparation last ran for the server's own NAD; Has* false after
+  // a reset.
   uint32_t FLastPermissionTick = 0;
+  bool FHasPermissionTick = false;
+
+  // PLC timeout transitions, judged by the view tick.
+  int32_t FTimeoutCount = 0;
+  TDateTime FLastTimeoutAt = 0;
+  int32_t FLastTimeoutNAD = 0;
+
+  // At the first show: silence is measured from here.
+  void ResetReferences(uint32_t Tick);
+  void TimeoutTransition(int32_t NAD, TDateTime Now);
+  bool PermissionRecentAt(uint32_t Tick) const;
+  // Milliseconds since the last valid frame; "very long" when none.
+  uint32_t SinceGoodFrame(uint32_t Tick) const;
+  // The 2000000000 rule, checked every view tick.
+  void WrapTransferCounters();
+  // "Reset Sys Counters": every figure but the last response time and the
+  // request tick.
+  void Reset();
 };

@@ -202,9 +202,10 @@ void TCommDriver::QnetFrameReceived(const TQnetFrame& Frame) {
   TServerCommCounters& c = FEnv->Counters();
   const Clock& time = FEnv->Time();
   c.FLastGoodFrameTick = time.TickCount();
+  c.FHasGoodFrameTick = true;
   c.FLastGoodFrameAt = time.Now();
-  ++c.FGoodFrameCount;
-  c.FLastReceivedNAD = Frame.FSenderNAD;
+  BumpCounter(c.FGoodFrameCount);
+  c.FLastReceivedNAD = static_cast<int32_t>(Frame.FSenderNAD);
   if (TNorvoModel* plc = OpenRequestPLC();
       plc && Frame.FSenderNAD == static_cast<uint32_t>(plc->FNAD) &&
       Frame.FReceiverNAD == static_cast<uint32_t>(Applied().FMyNAD)) {

@@ -5,6 +5,7 @@
 #include "comm/comm_driver.h"
 #include "comm/serial_transport.h"
 #include "core/opc_project.h"
+#include "core/scheduler.h"
 #include "log/log_gates.h"
 #include "log/session_log.h"
 #include "model/norvo_model.h"
@@ -17,22 +18,21 @@ TCommStatus::TCommStatus(TServerComState& State, const TAppliedSettings& Applied
 void TCommStatus::BeginTick(uint32_t Tick, TDateTime Now, bool AllProjectsComplete) {
   FState.FTickNow = Tick;
   FState.FNow = Now;
-  FState.FPermissionRecent = FState.PermissionRecentAt(Tick);
-  FSinceGoodFrame = FState.SinceGoodFrame(Tick);
-  FMasterRole = FApplied.FMasterMode == 1 ||
-                (FApplied.FMasterMode == 2 && !FState.FMasterPLCPresent && AllProjectsComplete);
+  FState.FPermissionRecent = FState.FCounters.PermissionRecentAt(Tick);
+  FSinceGoodFrame = FState.FCounters.SinceGoodFrame(Tick);
+  FMasterRole = SharedConnectionPollsAsMaster(FApplied, FState.FMasterPLCPresent, AllProjectsComplete);
 }
 
 bool TCommStatus::JudgeTimeout(TNorvoModel& PLC) {
   const bool silent = PLC.FUnansweredCount >= kUnansweredTimeout ||
-                      (PLC.FNAD == FState.FCurrentMasterNAD && !FState.FPermissionRecent);
+                      (static_cast<uint32_t>(PLC.FNAD) == FState.FCounters.FCurrentMasterNAD && !FState.FPermissionRecent);
   if (!silent) {
     PLC.FTimedOut = false;
     return false;
   }
   if (PLC.FTimedOut) return false;
   PLC.FTimedOut = true;
-  FState.TimeoutTransition(PLC.FNAD, FState.FNow);
+  FState.FCounters.TimeoutTransition(PLC.FNAD, FState.FNow);
   BumpCounter(PLC.FErrorCount);
   BumpCounter(PLC.FTimeoutCount);
   PLC.FLastTimeoutAt = FState.FNow;
@@ -123,7 +123,7 @@ void TCommStatus::ViewTick(TOPCProject* Project, uint32_t Tick, TDateTime Now, b
     UpdatePLCSysTags(*plc, counts, status, FState);
   }
 
-  FState.WrapTransferCounters();
+  FState.FCounters.WrapTransferCounters();
   inputs.ServerStartedAt = ServerStartedAt;
   inputs.ClientsConnected = FHooks.ClientsConnected();
   inputs.MonitoredTags = FHooks.MonitoredItems();

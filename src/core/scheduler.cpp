@@ -44,8 +44,12 @@ bool TCommScheduler::PollsAsMaster(const TCommDriver& Driver) const {
     if (s.FAutoMaster) return !s.FHasMasterPLC && s.FProjectsComplete;
     return s.FCommMaster;
   }
-  if (a.FMasterMode == 1) return true;
-  return a.FMasterMode == 2 && !FProject->FMasterPLCConfigured && FProject->FAllProjectsComplete;
+  return SharedConnectionPollsAsMaster(a, FProject->FMasterPLCConfigured, FProject->FAllProjectsComplete);
+}
+
+bool SharedConnectionPollsAsMaster(const TAppliedSettings& Applied, bool MasterPLCConfigured,
+                                   bool AllProjectsComplete) {
+  return Applied.FMasterMode == 1 || (Applied.FMasterMode == 2 && !MasterPLCConfigured && AllProjectsComplete);
 }
 
 void TCommScheduler::MasterTimerTick() {
@@ -147,7 +151,10 @@ void TCommScheduler::PrepareRequest(TCommDriver& Driver, int32_t GrantorNAD, int
   std::lock_guard<std::recursive_mutex> lock(gSchedulerLock);
   const TAppliedSettings& a = Applied();
   const auto& plcs = FProject->FPLCs;
-  if (TargetNAD == a.FMyNAD) FCounters.FLastPermissionTick = Time().TickCount();
+  if (TargetNAD == a.FMyNAD) {
+    FCounters.FLastPermissionTick = Time().TickCount();
+    FCounters.FHasPermissionTick = true;
+  }
 
   for (const auto& plc : plcs) {
     if (plc->FDriver != &Driver || !plc->FRTCSyncDue) continue;

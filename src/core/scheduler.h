@@ -44,6 +44,12 @@ class ICommView {
   virtual void PortStateChanged(TCommDriver& /*Driver*/) {}
 };
 
+// The role of a driver on the shared connection (no individual ones): the
+// mode is master, or automatic with no PLC of the projects configured as
+// master and every project complete. The status judgement reads it too.
+bool SharedConnectionPollsAsMaster(const TAppliedSettings& Applied, bool MasterPLCConfigured,
+                                   bool AllProjectsComplete);
+
 // Makes the transport of a new driver. The default one opens real serial
 // ports and UDP sockets; tests give their own.
 using TTransportFactory = std::function<std::unique_ptr<ICommTransport>(TCommDriver& Driver)>;

@@ -12,8 +12,10 @@
 
 #include "comm/comm_driver.h"
 #include "comm/serial_transport.h"
+#include "comm/qnet_codec.h"
 #include "core/comm_status.h"
 #include "core/opc_project.h"
+#include "core/scheduler.h"
 #include "fakes/fake_message_boxes.h"
 #include "fakes/fake_tag_environment.h"
 #include "model/norvo_model.h"
@@ -50,6 +52,7 @@ class FakeStatusHooks final : public ICommStatusHooks {
 class CommStatusTest : public ::testing::Test {
  protected:
   CommStatusTest() {
+    scheduler.SetProjectSet(&set);
     clock.SetTick(100000);
     state.ResetReferences(clock.TickCount());
     state.StartUptime(clock.TickCount());
@@ -62,6 +65,7 @@ class CommStatusTest : public ::testing::Test {
     s.FTargetAddress = target;
     s.FTimeOut = 1000;
     set.FDrivers.push_back(std::make_unique<TCommDriver>(s));
+    set.FDrivers.back()->Attach(&scheduler);
     return *set.FDrivers.back();
   }
 
@@ -87,10 +91,32 @@ class CommStatusTest : public ::testing::Test {
     status.ViewTick(clock.TickCount(), clock.Now(), commActive, startedAt);
   }
 
+  // A valid frame from Sender reaching the command layer now (a permission
+  // for another station: it answers nothing and sends nothing).
+  void Frame(uint32_t sender) {
+    TQnetTxBuffer f;
+    EncodePermission(f, sender, 5);
+    FrameDriver().ReceiveChunk(f.Bytes());
+  }
+  // A preparation for the server's own NAD at Tick, as PrepareRequest notes it.
+  void Prepared(uint32_t tick) {
+    counters.FLastPermissionTick = tick;
+    counters.FHasPermissionTick = true;
+  }
   // Traffic that keeps every judgement content: a frame and a preparation now.
   void Traffic() {
-    state.ValidFrameReceived(1, clock.TickCount(), clock.Now());
-    state.PreparedForServer(clock.TickCount());
+    Frame(1);
+    Prepared(clock.TickCount());
+  }
+  // The driver frames are fed through: the first one, or a spare one
+  // that no PLC uses.
+  TCommDriver& FrameDriver() {
+    if (set.FDrivers.empty()) {
+      spare = std::make_unique<TCommDriver>(TCommunicationSettings{});
+      spare->Attach(&scheduler);
+      set.FDrivers.push_back(std::move(spare));
+    }
+    return *set.FDrivers.front();
   }
 
   FakeTagEnvironment env;
@@ -98,7 +124,10 @@ class CommStatusTest : public ::testing::Test {
   FakeMessageBoxes boxes;
   TAppliedSettings applied;
   TOPCProject set{TProjectSetContext{applied, boxes, clock}};
-  TServerComState state;
+  TCommScheduler scheduler{TSchedulerContext{applied, clock, nullptr, {}, {}, {}, {}}};
+  TServerCommCounters& counters = scheduler.FCounters;
+  TServerComState state{counters};
+  std::unique_ptr<TCommDriver> spare;
   FakeStatusHooks hooks;
   TCommStatus status{state, applied, hooks, [this] { return &set; }};
   bool commActive = true;

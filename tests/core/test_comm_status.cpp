@@ -24,9 +24,9 @@ TEST_F(CommStatusTest, FourthUnansweredRequestTimesOutOnceAndReplyRecovers) {
   EXPECT_EQ(plc.FSysComStatus->FStrValue, "error: PLC is not responding");
   EXPECT_EQ(plc.FTimeoutCount, 1);
   EXPECT_EQ(plc.FErrorCount, 1);
-  EXPECT_EQ(state.FComTimeoutCount, 1);
-  EXPECT_EQ(state.FComErrorCount, 1);
-  EXPECT_EQ(state.FLastTimeoutNad, 5);
+  EXPECT_EQ(counters.FTimeoutCount, 1);
+  EXPECT_EQ(counters.FErrorCount, 1);
+  EXPECT_EQ(counters.FLastTimeoutNAD, 5);
   EXPECT_EQ(plc.FSysTimedOut->FValue, 1);
   EXPECT_EQ(hooks.switches, 0);  // serial: no address detection
 
@@ -39,7 +39,7 @@ TEST_F(CommStatusTest, FourthUnansweredRequestTimesOutOnceAndReplyRecovers) {
   Traffic();
   Tick();
   EXPECT_EQ(plc.FTimeoutCount, 2);
-  EXPECT_EQ(state.FComTimeoutCount, 2);
+  EXPECT_EQ(counters.FTimeoutCount, 2);
 }
 
 TEST_F(CommStatusTest, SilentUdpPlcReturnsToAddressDetectionOncePerTimeout) {
@@ -58,7 +58,9 @@ TEST_F(CommStatusTest, SilentMasterIsTimedOutAndEveryStatusBlamesIt) {
   TCommDriver& d = AddDriver(kDriverSerial);
   TNorvoModel& master = AddPLC(1, &d);
   TNorvoModel& other = AddPLC(2, &d);
-  state.PermissionGranted(1, clock.TickCount());
+  TQnetTxBuffer grant;
+  EncodePermission(grant, 1, applied.FMyNAD);
+  d.ReceiveChunk(grant.Bytes());
   Traffic();
   Tick();
   EXPECT_EQ(master.FSysMaster->FValue, 1);
@@ -67,7 +69,7 @@ TEST_F(CommStatusTest, SilentMasterIsTimedOutAndEveryStatusBlamesIt) {
 
   // Frames keep coming, but no permission for the server for 6 s.
   for (int i = 0; i < 20; ++i) {
-    state.ValidFrameReceived(1, clock.TickCount(), clock.Now());
+    Frame(1);
     Tick();
   }
   EXPECT_TRUE(master.FTimedOut);
@@ -75,7 +77,7 @@ TEST_F(CommStatusTest, SilentMasterIsTimedOutAndEveryStatusBlamesIt) {
   EXPECT_EQ(master.FSysComStatus->FStrValue, kStatusNoRequests);
   EXPECT_EQ(other.FSysComStatus->FStrValue, kStatusNoRequests);
   EXPECT_EQ(set.FSys.FComStatus->FStrValue, kStatusNoRequests);
-  EXPECT_EQ(state.FComTimeoutCount, 1);
+  EXPECT_EQ(counters.FTimeoutCount, 1);
 }
 
 struct PLCStatusCase {
@@ -103,9 +105,9 @@ TEST_P(PLCStatusTextTest, FirstMatchingRowGivesTheText) {
   set.FAllProjectsComplete = true;
   plc.FTags[0]->FReadRequest = c.pendingRead;
   plc.FUnansweredCount = c.unanswered;
-  state.ValidFrameReceived(3, clock.TickCount(), clock.Now());
-  if (c.permissionRecent) state.PreparedForServer(clock.TickCount() + c.sinceFrameMs);
-  else state.ResetCounters();  // no preparation since: never recent
+  Frame(3);
+  if (c.permissionRecent) Prepared(clock.TickCount() + c.sinceFrameMs);
+  else counters.FHasPermissionTick = false;  // no preparation since a reset: never recent
   Tick(c.sinceFrameMs);
   EXPECT_EQ(plc.FSysComStatus->FStrValue, c.text);
   EXPECT_EQ(plc.FComError, std::string(c.text) != "ok");

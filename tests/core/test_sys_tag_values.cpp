@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/comm_status_support.h"
+#include "fakes/fake_transport.h"
 #include "core/sys_tag_values.h"
 #include "platform/date_time.h"
 
@@ -79,42 +80,62 @@ TEST(StatusFreshnessTest, NewPLCNearTheTickOriginShowsNothing) {
 using SysTagValuesTest = CommStatusTest;
 
 TEST_F(SysTagValuesTest, TransferCountersWrapTogetherPastTwoBillion) {
-  state.FComReceiveCount = 2000000000;
-  state.FComTransmitCount = 17;
+  counters.FGoodFrameCount = 2000000000;
+  counters.FTransmitCount = 17;
   Tick();
   EXPECT_EQ(set.FSys.FComReceiveCount->FValue, 2000000000);
-  state.ValidFrameReceived(3, clock.TickCount(), clock.Now());
+  Frame(3);
   Tick();
-  EXPECT_EQ(state.FComReceiveCount, 0);
-  EXPECT_EQ(state.FComTransmitCount, 0);
+  EXPECT_EQ(counters.FGoodFrameCount, 0);
+  EXPECT_EQ(counters.FTransmitCount, 0);
   EXPECT_EQ(set.FSys.FComTransmitCount->FValue, 0);
 
-  state.FComTransmitCount = 2000000001;
-  state.FComReceiveCount = 5;
+  counters.FTransmitCount = 2000000001;
+  counters.FGoodFrameCount = 5;
   Tick();
-  EXPECT_EQ(state.FComReceiveCount, 0);
+  EXPECT_EQ(counters.FGoodFrameCount, 0);
 }
 
 TEST_F(SysTagValuesTest, ResetClearsCountersButKeepsStartUptimeAndPriority) {
   TCommDriver& d = AddDriver(kDriverSerial);
+  auto tx = std::make_shared<TFakeTransportState>();
+  d.SetTransport(std::make_unique<TFakeTransport>(tx));
   TNorvoModel& plc = AddPLC(3, &d);
   startedAt = clock.Now();
   set.FPriorityNADTag->SetByOperator(12);
-  state.ValidFrameReceived(3, clock.TickCount(), clock.Now());
-  state.RequestSent(1, clock.TickCount());
+  // The command layer: noise and a negative acknowledge for one read, a
+  // read answered after 40 ms, a permission and a socket.
+  auto read = [&] {
+    d.ClearRequest();
+    d.FRequestVars.push_back(plc.FTags[0].get());
+    d.FRequestCount = 1;
+    d.SendRequest(RD_DATA, -1, &plc);
+  };
+  auto receive = [&](uint32_t sender, uint32_t receiver, uint8_t dir, uint8_t typ, std::vector<uint8_t> data) {
+    TQnetTxBuffer f;
+    EncodeAnswer(f, sender, receiver, dir, typ, data);
+    d.ReceiveChunk(f.Bytes());
+  };
+  read();
+  d.ReceiveChunk(std::vector<uint8_t>(20, 0x11));
+  receive(3, applied.FMyNAD, kMsgDirNak, 0, {0, 0, 0, 0});
+  read();
   clock.Advance(40);
-  state.ReplyReceived(1, 3, clock.TickCount(), clock.Now());
-  state.BadMessage(1, 3, clock.Now());
-  state.NegativeAck(3, clock.Now());
-  state.PermissionGranted(1, clock.TickCount());
-  state.SocketSeen();
+  receive(3, applied.FMyNAD, kMsgDirAnswer, 0, {0, 0, 0, 0});
+  TQnetTxBuffer grant;
+  EncodePermission(grant, 1, applied.FMyNAD);
+  d.ReceiveChunk(grant.Bytes());
+  receive(3, 0, kMsgDirAnswer, 1, {0xAB});
   plc.FReadCount = 4;
   plc.FLastRTCUpdate = clock.Now();
-  state.PreparedForServer(clock.TickCount());
+  Prepared(clock.TickCount());
   Tick(1000);
   EXPECT_EQ(set.FSys.FLastResponseTime->FStrValue, "40ms");
   EXPECT_EQ(set.FSys.FReadErrorCount->FValue, 1);
   EXPECT_EQ(set.FSys.FLastReadNad->FValue, 3);
+  EXPECT_EQ(set.FSys.FMaximumResponseTimeNad->FValue, 3);
+  EXPECT_EQ(set.FSys.FNegativeAckCount->FValue, 1);
+  EXPECT_EQ(set.FSys.FNetworkSocketCount->FValue, 1);
   EXPECT_EQ(set.FSys.FMasterToOpcRequestCount->FValue, 1);
   const std::string started = set.FSys.FServerStartedAt->FStrValue;
 
@@ -196,27 +217,7 @@ TEST_F(SysTagValuesTest, WrittenPriorityNADSurvivesTheRefresh) {
   EXPECT_EQ(set.FPriorityNADTag->FUpdateTick, clock.TickCount());
 }
 
-TEST(ServerComStateTest, ResponseTimesAndCountsByKind) {
-  TServerComState s;
-  s.RequestSent(3, 1000);
-  s.ReplyReceived(3, 9, 1300, 1.0);
-  s.RequestSent(2, 2000);
-  s.ReplyReceived(2, 8, 2100, 2.0);
-  EXPECT_EQ(s.FBackgroundRefreshCount, 1);
-  EXPECT_EQ(s.FWriteCount, 1);
-  EXPECT_EQ(s.FLastResponseTime, 100u);
-  EXPECT_EQ(s.FMaximumResponseTime, 300u);
-  EXPECT_EQ(s.FMaximumResponseTimeNad, 9);
-  EXPECT_EQ(s.FLastBackgroundRefreshNad, 9);
-  EXPECT_EQ(s.FLastWriteNad, 8);
-  s.BadMessage(2, 8, 3.0);
-  s.ForeignPortData();
-  EXPECT_EQ(s.FWriteErrorCount, 1);
-  EXPECT_EQ(s.FComErrorCount, 2);
-  // Across the tick counter's wrap.
-  s.RequestSent(1, 0xFFFFFF00u);
-  s.ReplyReceived(1, 4, 0x40, 4.0);
-  EXPECT_EQ(s.FLastResponseTime, 0x140u);
+TEST(ServerCommCountersTest, CountersStepThroughZero) {
   int32_t counter = INT32_MAX;
   BumpCounter(counter);
   EXPECT_EQ(counter, 0);
