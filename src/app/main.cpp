@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/server_engine.h"
 #include "common/program_folder.h"
 #include "core/command_line.h"
 #include "core/controller.h"
 #include "core/main_instance.h"
+#include "opc/opc_server_collection.h"
 #include "opc/server_registration.h"
 #include "platform/adapters.h"
 #include "platform/com_server.h"
@@ -98,6 +100,7 @@ int main(int argc, char** argv) {
 
   // The COM framework's step comes first; REGSERVER/UNREGSERVER end here.
   DeclareServerClasses(ComServer());
+  RegisterDA2Factory(ComServer(), ServerCollection());
   const TComStartupResult startup = ComServer().Startup(args);
   if (startup.exitNow) {
     if (!startup.ok) std::cerr << startup.error << std::endl;
@@ -120,23 +123,38 @@ int main(int argc, char** argv) {
 
   SystemClock clock;
   TSystemNetworkAdapters adapters;
-  // The server's parts are wired in here as they come; until then each step
-  // of the window's sequence is a no-op.
-  TServerHooks hooks;
   const std::string programFolder = ProgramFolder();
+  TServerEngineOptions options;
+  options.DataFolder = programFolder;
+  {
+    std::string error;
+    if (auto runtime = InstanceRuntimeFolder(&error)) options.RuntimeFolder = *runtime;
+  }
+  // Boxes come before the engine, and headless ones also write to its
+  // session log once it exists.
+  TServerEngine* sessionLogTarget = nullptr;
+  auto logLine = [&sessionLogTarget](const std::string& line) {
+    if (sessionLogTarget != nullptr) sessionLogTarget->WriteSessionLog(line);
+  };
 
   if (flags.Headless) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(kApplicationTitle);
     THeadlessView view;
-    THeadlessMessageBoxes boxes(std::cerr, [&hooks](const std::string& line) { hooks.WriteSessionLog(line); });
-    TMainController controller(clock, boxes, view, hooks, adapters, flags, programFolder);
+    THeadlessMessageBoxes boxes(std::cerr, logLine);
+    TServerEngine engine(clock, boxes, ServerCollection(), options);
+    sessionLogTarget = &engine;
+    TMainController controller(clock, boxes, view, engine, adapters, flags, programFolder);
+    engine.Attach(controller);
     ComServer().SetQuitHandler([&controller] { controller.LastServerObjectReleased(); });
-    TServerRunner runner(controller, &instance, &shutdownSignals);
-    controller.FormShow();
-    QCoreApplication::exec();
+    {
+      TServerRunner runner(controller, &instance, &shutdownSignals, &engine);
+      controller.FormShow();
+      QCoreApplication::exec();
+    }
     ComServer().SetQuitHandler({});
     controller.FormDestroy();
+    engine.Detach();
     return 0;
   }
 
@@ -145,13 +163,20 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);  // the tray keeps the server
   TfrmMain window;
   TQtMessageBoxes boxes(&window);
-  TMainController controller(clock, boxes, window, hooks, adapters, flags, programFolder);
+  TServerEngine engine(clock, boxes, ServerCollection(), options);
+  sessionLogTarget = &engine;
+  TMainController controller(clock, boxes, window, engine, adapters, flags, programFolder);
+  engine.Attach(controller);
   window.SetController(&controller);
   ComServer().SetQuitHandler([&controller] { controller.LastServerObjectReleased(); });
-  TServerRunner runner(controller, &instance, &shutdownSignals);
-  window.show();
-  QApplication::exec();
+  {
+    TServerRunner runner(controller, &instance, &shutdownSignals, &engine);
+    window.show();
+    QApplication::exec();
+  }
   ComServer().SetQuitHandler({});
   controller.FormDestroy();
+  window.SetController(nullptr);
+  engine.Detach();
   return 0;
 }

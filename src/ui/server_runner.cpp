@@ -1,11 +1,13 @@
 #include "ui/server_runner.h"
 
 #include "core/controller.h"
+#include "core/event_loop_work.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
 
-TServerRunner::TServerRunner(TMainController& controller, TSingleInstance* instance, TShutdownSignals* shutdownSignals)
-    : FController(controller), FInstance(instance), FSignals(shutdownSignals) {
+TServerRunner::TServerRunner(TMainController& controller, TSingleInstance* instance, TShutdownSignals* shutdownSignals,
+                             IEventLoopWork* work)
+    : FController(controller), FInstance(instance), FSignals(shutdownSignals), FWork(work) {
   FMaster = new QTimer(&FContext);
   FMaster->setTimerType(Qt::PreciseTimer);
   FMaster->setInterval(static_cast<int>(kMasterTimerInterval));
@@ -34,12 +36,22 @@ TServerRunner::TServerRunner(TMainController& controller, TSingleInstance* insta
         new QSocketNotifier(static_cast<qintptr>(FInstance->ListenFd()), QSocketNotifier::Read, &FContext);
     QObject::connect(FListenNotifier, &QSocketNotifier::activated, &FContext, [this] { ServeInstance(); });
   }
+  if (FWork != nullptr) {
+    FGroup = new QTimer(&FContext);
+    FGroup->setTimerType(Qt::PreciseTimer);
+    FGroup->setInterval(25);
+    QObject::connect(FGroup, &QTimer::timeout, &FContext, [this] { FWork->GroupTimerTick(); });
+    FWork->SetWatchListener([this](int closingFd) { WatchChanged(closingFd); });
+    SyncWorkNotifiers();
+    FGroup->start();
+  }
   FMaster->start();
   FView->start();
   FBlink->start();
 }
 
 TServerRunner::~TServerRunner() {
+  if (FWork != nullptr) FWork->SetWatchListener({});
   FController.Queue().SetWakeHook({});
   if (FInstance != nullptr) FInstance->SetHandler({});
 }
@@ -81,4 +93,51 @@ void TServerRunner::SyncConnectionNotifiers() {
     n->deleteLater();
   }
   FConnectionNotifiers = std::move(kept);
+}
+
+void TServerRunner::Drop(QSocketNotifier* n) {
+  n->setEnabled(false);
+  n->deleteLater();
+}
+
+void TServerRunner::WatchChanged(int closingFd) {
+  if (closingFd >= 0) {
+    auto it = FWorkNotifiers.find(closingFd);
+    if (it != FWorkNotifiers.end()) {
+      Drop(it->second);
+      FWorkNotifiers.erase(it);
+    }
+  }
+  // New descriptors are picked up once the current call chain is done.
+  if (FWorkSyncScheduled) return;
+  FWorkSyncScheduled = true;
+  QMetaObject::invokeMethod(
+      &FContext,
+      [this] {
+        FWorkSyncScheduled = false;
+        SyncWorkNotifiers();
+      },
+      Qt::QueuedConnection);
+}
+
+void TServerRunner::SyncWorkNotifiers() {
+  std::map<int, QSocketNotifier*> kept;
+  for (int fd : FWork->WatchedFds()) {
+    if (fd < 0 || kept.count(fd) != 0) continue;
+    auto it = FWorkNotifiers.find(fd);
+    if (it != FWorkNotifiers.end()) {
+      kept.emplace(fd, it->second);
+      FWorkNotifiers.erase(it);
+      continue;
+    }
+    auto* n = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, &FContext);
+    QObject::connect(n, &QSocketNotifier::activated, &FContext, [this, fd] {
+      FWork->Readable(fd);
+      // Serving the hand-over socket may have closed connections.
+      SyncWorkNotifiers();
+    });
+    kept.emplace(fd, n);
+  }
+  for (auto& [fd, n] : FWorkNotifiers) Drop(n);
+  FWorkNotifiers = std::move(kept);
 }
