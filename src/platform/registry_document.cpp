@@ -226,6 +226,43 @@ bool NeedsHexForm(std::string_view text) {
   });
 }
 
+// Only hex data continues over several lines: "name"=hex...: ending in '\'.
+bool StartsHexValue(std::string_view line) {
+  line = TrimLeft(line);
+  if (line.empty()) return false;
+  size_t i = 1;
+  std::string name;
+  if (line[0] == '"') {
+    i = 0;
+    if (!ParseQuoted(line, i, name)) return false;
+  } else if (line[0] != '@') {
+    return false;
+  }
+  const std::string_view rest = TrimLeft(line.substr(i));
+  return !rest.empty() && rest[0] == '=' && StartsWithNoCase(TrimLeft(rest.substr(1)), "hex");
+}
+
+bool EndsInBackslash(std::string_view line) {
+  line = TrimRight(line);
+  return !line.empty() && line.back() == '\\';
+}
+
+// Continued hex data is indented (or at least starts with a digit); a blank
+// line, a header or the next value ends the data, so a truncated value never
+// swallows what follows it.
+bool ContinuesHexData(std::string_view line) {
+  const std::string_view t = TrimLeft(TrimRight(line));
+  return !t.empty() && (line[0] == ' ' || line[0] == '\t' || HexDigit(t[0]) >= 0);
+}
+
+// A kept text that a reader would continue onto the next line: the writer
+// follows it by a blank line so that it comes back as it was.
+bool KeptTextAsksForMore(std::string_view verbatim) {
+  const size_t lastBreak = verbatim.rfind('\n');
+  const std::string_view last = lastBreak == std::string_view::npos ? verbatim : verbatim.substr(lastBreak + 1);
+  return EndsInBackslash(last) && StartsHexValue(verbatim.substr(0, verbatim.find('\n')));
+}
+
 enum class ValueParse { Ok, Delete, Bad };
 
 // One logical value line (continuations joined) into `value`.
@@ -511,7 +548,9 @@ RegDocument RegDocument::Parse(std::string_view bytes, const std::string& rootNa
     size_t end = bytes.find('\n', start);
     if (end == std::string_view::npos) end = bytes.size();
     std::string_view line = bytes.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // All of a run of CRs belongs to the line break: a kept line ending in a
+    // stray CR would otherwise lose it on every rereading.
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.push_back(line);
     start = end + 1;
   }
@@ -601,10 +640,11 @@ RegDocument RegDocument::Parse(std::string_view bytes, const std::string& rootNa
       continue;
     }
 
-    // A line ending in '\' continues on the next one (hex data).
     std::string logical(trimmed);
     std::string verbatim(lines[n]);
-    while (!logical.empty() && logical.back() == '\\' && n + 1 < lines.size()) {
+    const bool hexValue = StartsHexValue(trimmed);
+    while (hexValue && !logical.empty() && logical.back() == '\\' && n + 1 < lines.size() &&
+           ContinuesHexData(lines[n + 1])) {
       logical.pop_back();
       ++n;
       logical += TrimLeft(TrimRight(lines[n]));
@@ -635,16 +675,21 @@ RegDocument RegDocument::Parse(std::string_view bytes, const std::string& rootNa
 std::string RegDocument::Serialize() const {
   std::string out(kSignature);
   out += "\n\n";
-  for (const std::string& line : preamble_) out += line + "\n";
+  for (size_t i = 0; i < preamble_.size(); ++i) {
+    out += preamble_[i] + "\n";
+    if (i + 1 < preamble_.size() && KeptTextAsksForMore(preamble_[i])) out += "\n";
+  }
   if (!preamble_.empty()) out += "\n";
   for (const RegKey& key : keys_) {
     if (!key.unreadableBlock) {
       if (key.path.empty() && key.entries.empty()) continue;
       out += "[" + rootName_ + (key.path.empty() ? "" : "\\" + key.path) + "]\n";
     }
-    for (const RegEntry& e : key.entries) {
+    for (size_t i = 0; i < key.entries.size(); ++i) {
+      const RegEntry& e = key.entries[i];
       if (!e.isValue) {
         out += e.verbatim + "\n";
+        if (i + 1 < key.entries.size() && KeptTextAsksForMore(e.verbatim)) out += "\n";
         continue;
       }
       const RegValueData& v = e.value;

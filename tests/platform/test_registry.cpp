@@ -385,6 +385,66 @@ TEST_F(RegistryTest, MalformedLinesAreReportedOnceAndKeptByWrites) {
   EXPECT_NE(after.find(bad[6] + "\n\"C\"=\"c\"\n"), std::string::npos);
 }
 
+TEST(RegDocumentTest, RewritingKeptLinesIsAFixedPoint) {
+  // Each save rereads the file and writes it again: kept text must neither
+  // grow, lose a character nor join the lines around it (which could even
+  // turn two kept lines into a value).
+  const std::string inputs[] = {
+      "\\",
+      "\\\\\n\t",
+      "W\r\r",
+      "; note\r\r\n[HKEY_LOCAL_MACHINE\\K]\n\"Bad\"=dword:x\r\r\n",
+      "\"Pre\"=hex:zz,\\\n\n  zz\n",
+      "[HKEY_LOCAL_MACHINE\\K]\n\"Cut\"=hex:01,\\\n\n  02\n\"A\"=\"a\"\n",
+      "[HKEY_LOCAL_MACHINE\\K]\n\"Cut\"=hex:01,\\\n  02,\\\n",
+  };
+  for (const std::string& in : inputs) {
+    SCOPED_TRACE(testing::PrintToString(in));
+    std::vector<RegBadLine> bad1, bad2;
+    const std::string once = RegDocument::Parse(in, "HKEY_LOCAL_MACHINE", &bad1).Serialize();
+    const std::string twice = RegDocument::Parse(once, "HKEY_LOCAL_MACHINE", &bad2).Serialize();
+    EXPECT_EQ(twice, once);
+    const auto texts = [](const std::vector<RegBadLine>& bad) {
+      std::vector<std::string> t;
+      for (const RegBadLine& b : bad) t.push_back(b.text);
+      return t;
+    };
+    EXPECT_EQ(texts(bad2), texts(bad1));
+  }
+  const std::string text =
+      RegDocument::Parse("W\r\r\n\\", "HKEY_LOCAL_MACHINE", nullptr).Serialize();
+  EXPECT_EQ(text, "Windows Registry Editor Version 5.00\n\nW\n\\\n\n");
+}
+
+TEST(RegDocumentTest, HexDataContinuesOnlyOntoItsOwnLines) {
+  const std::string in =
+      "[HKEY_LOCAL_MACHINE\\K]\n"
+      "\"Cut\"=hex:01,\\\n"
+      "[HKEY_LOCAL_MACHINE\\L]\n"
+      "\"A\"=\"a\"\n"
+      "\"Cut2\"=hex(2):41,00,\\\n"
+      "\n"
+      "\"B\"=dword:00000002\n"
+      "\"Str\"=\"x\\\\\"\n"
+      "\"Multi\"=hex(7):41,00,\\\n"
+      "00,00\n"
+      "\"Wide\"=hex(1):41,00,\\\n"
+      "\t42,00\n";
+  std::vector<RegBadLine> bad;
+  const RegDocument doc = RegDocument::Parse(in, "HKEY_LOCAL_MACHINE", &bad);
+  ASSERT_NE(doc.FindKey("K"), nullptr);
+  EXPECT_TRUE(doc.FindKey("K")->ValueNames().empty());
+  const RegKey* l = doc.FindKey("L");
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(l->ValueNames(), (std::vector<std::string>{"A", "B", "Str", "Multi", "Wide"}));
+  EXPECT_EQ(l->FindValue("Str")->text, "x\\");
+  EXPECT_EQ(l->FindValue("Multi")->raw, "hex(7):41,00,00,00");
+  EXPECT_EQ(l->FindValue("Wide")->text, "AB");
+  ASSERT_EQ(bad.size(), 2u);
+  EXPECT_EQ(bad[0].text, "\"Cut\"=hex:01,\\");
+  EXPECT_EQ(bad[1].line, 5);
+}
+
 TEST(RegistryLocationTest, FollowsTheEnvironment) {
   const auto setOrUnset = [](const char* name, const char* value) {
     if (value) setenv(name, value, 1);
