@@ -201,7 +201,7 @@ void TOPCProject::ReleaseTag(TNorvoVar* Tag) {
     }
   if (TNorvoModel* owner = Tag->FOwner) {
     UnindexTag(*Tag);
-    for (auto& s : owner->FSockets) std::erase(s->FTags, Tag);
+    for (auto& s : owner->FSockets) s->RemoveTag(*Tag);
     if (auto owned = owner->TakeTag(Tag)) ReleaseOwned(std::move(owned));
   }
 }

@@ -106,10 +106,7 @@ void TNorvoModel::OrphanTag(TNorvoVar* Tag) {
   std::unique_ptr<TNorvoVar> tag = TakeTag(Tag);
   if (!tag) return;
   // A socket must not keep pointing at a tag that is no longer ours.
-  for (auto& s : FSockets) {
-    std::erase(s->FTags, Tag);
-    if (s->FView) s->FView->RemoveRow(*Tag);
-  }
+  for (auto& s : FSockets) s->RemoveTag(*Tag);
   RemoveTagRow(*tag);
   tag->FOwner = nullptr;
   tag->FArrayHead = nullptr;

@@ -27,8 +27,22 @@ void TQNETSocket::AddTag(TNorvoVar& Tag) {
   const int size = VarTypeSize(Tag.FVarType);
   const auto at = std::find_if(FTags.begin(), FTags.end(),
                                [size](const TNorvoVar* t) { return VarTypeSize(t->FVarType) > size; });
+  const size_t index = static_cast<size_t>(at - FTags.begin());
+  const int offset = index < FOffsets.size() ? FOffsets[index] : FSize;
   FTags.insert(at, &Tag);
+  FOffsets.insert(FOffsets.begin() + static_cast<std::ptrdiff_t>(index), offset);
+  for (size_t i = index + 1; i < FOffsets.size(); ++i) FOffsets[i] += size;
   FSize += size;
+}
+
+bool TQNETSocket::RemoveTag(TNorvoVar& Tag) {
+  const auto at = std::find(FTags.begin(), FTags.end(), &Tag);
+  if (at == FTags.end()) return false;
+  const auto index = at - FTags.begin();
+  FTags.erase(at);
+  if (static_cast<size_t>(index) < FOffsets.size()) FOffsets.erase(FOffsets.begin() + index);
+  if (FView) FView->RemoveRow(Tag);
+  return true;
 }
 
 void TQNETSocket::ReceiveData(size_t Length, const uint8_t* Data) {
@@ -36,13 +50,17 @@ void TQNETSocket::ReceiveData(size_t Length, const uint8_t* Data) {
     if (FView) FView->MarkReceived(false);
     return;
   }
-  size_t offset = 0;
-  for (TNorvoVar* tag : FTags) {
+  size_t running = 0;
+  for (size_t i = 0; i < FTags.size(); ++i) {
+    TNorvoVar* tag = FTags[i];
     const int size = VarTypeSize(tag->FVarType);
     // A tag without a wire form takes no bytes and gets no value.
     if (size == 0) continue;
+    const size_t offset = i < FOffsets.size() ? static_cast<size_t>(FOffsets[i]) : running;
+    running = offset + static_cast<size_t>(size);
+    // Only a list edited behind AddTag's back could point past the block.
+    if (running > Length) break;
     tag->UpdateFromSocket(DecodeSocketValue(Data + offset, tag->FVarType));
-    offset += static_cast<size_t>(size);
   }
   if (FView) FView->MarkReceived(true);
 }

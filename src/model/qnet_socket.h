@@ -18,8 +18,12 @@ class TQNETSocket {
   TQNETSocket& operator=(const TQNETSocket&) = delete;
 
   // Keeps the list ordered by wire size (1-byte, 2-byte, then 4-byte tags),
-  // equal sizes in the order added.
+  // equal sizes in the order added; the tags after it move up by its size.
   void AddTag(TNorvoVar& Tag);
+  // Takes a released tag out, with its row. The partner still sends the
+  // whole block, so FSize and the other tags' offsets stay as they are.
+  // False when the tag is not listed.
+  bool RemoveTag(TNorvoVar& Tag);
   // Decodes a payload into the tags; a payload shorter than FSize changes
   // nothing. Bytes beyond FSize are ignored.
   void ReceiveData(size_t Length, const uint8_t* Data);
@@ -27,7 +31,13 @@ class TQNETSocket {
   ITagTableView* FView = nullptr;  // not owned
   bool FIsInput;  // true: the owner receives this block from the partner
   int FNAD;       // the partner PLC
-  int FSize = 0;  // sum of the wire sizes of its tags
+  // The block's size on the wire: the sum of the wire sizes of the tags it
+  // was built with, released ones included.
+  int FSize = 0;
   TNorvoModel* FOwner = nullptr;  // not owned
-  std::vector<TNorvoVar*> FTags;  // owned by the PLC's FTags
+  // Owned by the PLC's FTags. Change it only through AddTag and RemoveTag,
+  // which keep FOffsets in step.
+  std::vector<TNorvoVar*> FTags;
+  // Where each tag of FTags starts in the block.
+  std::vector<int> FOffsets;
 };

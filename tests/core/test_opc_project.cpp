@@ -4,6 +4,7 @@
 #include "core/project_set_support.h"
 #include "../../tools/genproject/gen_project.h"
 #include "model/same_text.h"
+#include "model/tag_view.h"
 
 namespace {
 
@@ -260,6 +261,36 @@ TEST_F(ProjectSetTest, SocketFramesReachInputSocketsOfOthersAndTheSendersOutput)
   EXPECT_EQ(set->FindItem("U.1.A")->FValue, 0x1234);
   EXPECT_EQ(set->FindItem("U.2.B")->FValue, 1);
   EXPECT_EQ(set->FindItem("U.3.C")->FValue, 0x1234);  // its output socket goes to 0
+}
+
+TEST_F(ProjectSetTest, ReleasedSocketTagsLeaveTheirRowsButNotTheirBytes) {
+  struct Rows final : ITagTableView {
+    void AddRow(TNorvoVar& Tag) override { rows.push_back(&Tag); }
+    void RemoveRow(TNorvoVar& Tag) override { std::erase(rows, &Tag); }
+    std::vector<TNorvoVar*> rows;
+  };
+  const std::string path =
+      WriteProject(tmp.Path(), "s", {{"U", {3}, "", {"long L", "bit B", "int I"}, {{1, true, {"L", "B", "I"}}}}});
+  Load({path});
+  TQNETSocket* socket = set->FPLCs.at(0)->FindSocket(true, 1);
+  ASSERT_NE(socket, nullptr);
+  Rows view;
+  socket->FView = &view;
+  for (TNorvoVar* t : socket->FTags) view.AddRow(*t);
+  TNorvoVar* b = set->FindItem("U.3.B");
+  TNorvoVar* i = set->FindItem("U.3.I");
+  TNorvoVar* l = set->FindItem("U.3.L");
+  i->FRefCount = 1;  // a client holds it: it becomes an orphan
+  set->ReleaseTag(b);
+  set->ReleaseTag(i);
+  EXPECT_EQ(view.rows, (std::vector<TNorvoVar*>{l}));
+  EXPECT_TRUE(i->FOrphan);
+
+  // Laid out as bit, int, long: the long still comes from bytes 3 to 6.
+  const uint8_t payload[7] = {0x01, 0x22, 0x11, 0x78, 0x56, 0x34, 0x12};
+  set->DistributeSocketData(1, 3, payload, 7);
+  EXPECT_EQ(l->FValue, 0x12345678);
+  EXPECT_FALSE(i->FValid);
 }
 
 TEST_F(ProjectSetTest, TagsInFlightAreHeldUntilTheRequestEnds) {

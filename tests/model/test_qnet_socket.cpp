@@ -13,7 +13,7 @@ namespace {
 class RecordingView final : public ITagTableView {
  public:
   void AddRow(TNorvoVar& Tag) override { rows.push_back(&Tag); }
-  void RemoveRow(TNorvoVar&) override {}
+  void RemoveRow(TNorvoVar& Tag) override { std::erase(rows, &Tag); }
   void MarkReceived(bool Ok) override { marks.push_back(Ok); }
   std::vector<TNorvoVar*> rows;
   std::vector<bool> marks;
@@ -63,6 +63,39 @@ TEST_F(SocketFixture, ShortPayloadChangesNothingLongerOneFillsEveryTag) {
   EXPECT_EQ(i.FValue, -2);  // ints are signed
   EXPECT_EQ(l.FValue, 0x12345678);
   EXPECT_EQ(view.marks, (std::vector<bool>{false, true}));
+}
+
+// The partner keeps sending the whole block after one of our tags is
+// released, so the others must still be read from their own bytes.
+TEST_F(SocketFixture, ReleasedTagKeepsItsBytesInTheBlock) {
+  TQNETSocket s(true, 3);
+  RecordingView view;
+  s.FView = &view;
+  TNorvoVar& l = Tag("l", ntLong);
+  TNorvoVar& b1 = Tag("b1", ntBit);
+  TNorvoVar& i = Tag("i", ntInt);
+  TNorvoVar& b2 = Tag("b2", ntBit);
+  for (TNorvoVar* t : {&l, &b1, &i, &b2}) s.AddTag(*t);
+
+  EXPECT_TRUE(s.RemoveTag(b2));
+  EXPECT_FALSE(s.RemoveTag(b2));
+  EXPECT_EQ(s.FTags, (std::vector<TNorvoVar*>{&b1, &i, &l}));
+  EXPECT_EQ(view.rows, (std::vector<TNorvoVar*>{&l, &b1, &i}));
+  EXPECT_EQ(s.FSize, 8);
+
+  const uint8_t data[8] = {0x01, 0x02, 0x03, 0x00, 0x78, 0x56, 0x34, 0x12};
+  s.ReceiveData(7, data);
+  EXPECT_FALSE(b1.FValid);
+  s.ReceiveData(8, data);
+  EXPECT_EQ(b1.FValue, 1);
+  EXPECT_EQ(i.FValue, 3);
+  EXPECT_EQ(l.FValue, 0x12345678);
+  EXPECT_FALSE(b2.FValid);
+
+  // With every tag gone the frame is still a whole block, and harmless.
+  for (TNorvoVar* t : {&b1, &i, &l}) s.RemoveTag(*t);
+  s.ReceiveData(8, data);
+  EXPECT_EQ(view.marks, (std::vector<bool>{false, true, true}));
 }
 
 TEST_F(SocketFixture, WordIsUnsignedAndNullDataIsRefused) {
