@@ -26,6 +26,8 @@ TServerEngine::~TServerEngine() {
   // project set itself is the first member to go.
   FWatchListener = {};
   FSetHooks.RemoveAllProjects();
+  // The scheduler outlives the set: it must not walk the freed drivers.
+  if (FScheduler) FScheduler->SetProjectSet(nullptr);
   if (FHandover) FHandover->Close();
   TOPCEnvironment& env = FCollection.Env();
   if (env.host == static_cast<IOPCServerHost*>(this)) env.host = nullptr;
