@@ -332,20 +332,29 @@ void TNorvoVar::WriteConfirmed() {
   }
 }
 
-uint16_t TNorvoVar::ScalarQuality() const {
+TQualityRules TQualityRules::Current() {
   const ITagEnvironment& env = TagEnvironment();
+  TQualityRules r{&env, env.EnableBad(), env.EnableUncertain(), 0, 0};
+  if (r.EnableUncertain) r.UncertainMs = uint64_t{env.UncertainTime()} * 1000;
+  if (r.EnableBad) r.BadMs = uint64_t{env.BadTime()} * 1000;
+  return r;
+}
+
+uint16_t TNorvoVar::ScalarQuality(const TQualityRules& Rules) const {
   if (!FValid) {
-    if (env.EnableBad()) return kQualityBad;
-    if (env.EnableUncertain()) return kQualityUncertain;
+    if (Rules.EnableBad) return kQualityBad;
+    if (Rules.EnableUncertain) return kQualityUncertain;
     return kQualityGood;
   }
   uint16_t q = kQualityGood;
-  if (env.EnableUncertain() && FAge >= uint64_t{env.UncertainTime()} * 1000) q = kQualityLastUsable;
-  if (env.EnableBad() && FAge >= uint64_t{env.BadTime()} * 1000) q = kQualityLastKnown;
+  if (Rules.EnableUncertain && FAge >= Rules.UncertainMs) q = kQualityLastUsable;
+  if (Rules.EnableBad && FAge >= Rules.BadMs) q = kQualityLastKnown;
   return q;
 }
 
-uint16_t TNorvoVar::GetQuality() {
+uint16_t TNorvoVar::GetQuality() { return GetQuality(TQualityRules::Current()); }
+
+uint16_t TNorvoVar::GetQuality(const TQualityRules& Rules) {
   uint16_t q;
   if (FForced) {
     q = kQualityLocalOverride;
@@ -354,25 +363,27 @@ uint16_t TNorvoVar::GetQuality() {
   } else if (FIsSystem) {
     return kQualityGood;
   } else if (IsArrayType(FVarType)) {
-    const uint32_t tick = TagEnvironment().CachedTick();
+    const uint32_t tick = Rules.Env->CachedTick();
     if (TickDiff(tick, FArrayQualityTick) >= 1000) {
       FArrayQualityTick = tick;
-      FArrayQuality = ElementsQuality();
+      FArrayQuality = ElementsQuality(Rules);
     }
     return FArrayQuality;
   } else {
-    q = ScalarQuality();
+    q = ScalarQuality(Rules);
   }
   // A worse element pulls its array down at once, between the recomputations.
   if (FArrayHead && FArrayHead->FArrayQuality > q) FArrayHead->FArrayQuality = q;
   return q;
 }
 
-uint16_t TNorvoVar::ElementsQuality() {
+uint16_t TNorvoVar::ElementsQuality() { return ElementsQuality(TQualityRules::Current()); }
+
+uint16_t TNorvoVar::ElementsQuality(const TQualityRules& Rules) {
   uint16_t lowest = kQualityGood;
   ForEachElement([&](TNorvoVar& e) {
     if (lowest == kQualityBad) return;
-    lowest = std::min(lowest, e.GetQuality());
+    lowest = std::min(lowest, e.GetQuality(Rules));
   });
   return lowest;
 }

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/variant.h"
 
+class ITagEnvironment;
 class TNorvoModel;
 class ITagTableView;
 class TATreeItem;
@@ -76,6 +77,18 @@ inline constexpr uint32_t kMaxTagAge = 10000000;  // ms
 // cannot be coerced (type mismatch, overflow). Codes 0 and 6 give 0.
 std::optional<int32_t> VariantToRaw(const VARIANT& Value, uint8_t Code);
 
+// The quality options of the tag environment, read once: a pass over many
+// tags then makes no call per tag to learn them.
+struct TQualityRules {
+  static TQualityRules Current();
+
+  const ITagEnvironment* Env;  // for the cached tick, asked only by array tags
+  bool EnableBad;
+  bool EnableUncertain;
+  uint64_t UncertainMs;
+  uint64_t BadMs;
+};
+
 class TNorvoVar {
  public:
   // Owner may be null (server-wide system tags). The creator then sets type,
@@ -98,6 +111,9 @@ class TNorvoVar {
   void UpdateText(const std::string& Text);
   void WriteConfirmed();
   uint16_t GetQuality();
+  // The same with the quality options read once for many tags (valid while
+  // nobody changes the options).
+  uint16_t GetQuality(const TQualityRules& Rules);
   // Lowest quality among this array tag's elements.
   uint16_t ElementsQuality();
   std::string ValueText(bool ShowDash) const;
@@ -112,42 +128,47 @@ class TNorvoVar {
   template <class Fn>
   void ForEachElement(Fn&& fn) const;
 
+  // What the group timer reads of every subscribed tag on every pass (value,
+  // quality inputs, read request), together at the front so that a pass over
+  // many tags touches one cache line of each.
+  int32_t FValue = 0;
+  uint32_t FAge = 0;
+  TNorvoVar* FArrayHead = nullptr;  // not owned; a tag of the same PLC
+  TDateTime FTimestamp = 0;
+  uint8_t FVarType = ntNone;
+  bool FValid = false;
+  bool FReadRequest = false;
+  bool FForced = false;
+  bool FOrphan = false;
+  bool FNakError = false;
+  bool FIsSystem = false;
+
   std::string FName;
   std::string FItemID;
-  uint8_t FVarType = ntNone;
   TNorvoModel* FOwner = nullptr;  // not owned
-  int32_t FValue = 0;
-  bool FValid = false;
   std::string FStrValue;
-  bool FReadRequest = false;
   bool FWritePending = false;
   bool FWriteRequest = false;
   int FAddress = 0;
-  TDateTime FTimestamp = 0;
   TDateTime FWriteAckTime = 0;
   int FAccessRights = 3;
   std::string FDescription;
   int FRefCount = 0;
-  bool FForced = false;
   bool FInRequest = false;
   bool FDeletePending = false;
-  bool FIsSystem = false;
-  TNorvoVar* FArrayHead = nullptr;  // not owned; a tag of the same PLC
   uint16_t FArrayQuality = kQualityGood;
   uint32_t FArrayQualityTick = 0;
   int FNoReplyCount = 0;
-  bool FOrphan = false;
-  bool FNakError = false;
   bool FShowHex = false;
   TColor FColor = clNone;
   uint32_t FUpdateTick = 0;
-  uint32_t FAge = 0;
   ITagTableView* FView = nullptr;  // the owner's tag table showing the tag; not owned
   TATreeItem* FViewItem = nullptr;  // its row there, when that table keeps rows
 
  private:
   void StoreReply(int32_t Raw, bool clearNak);
-  uint16_t ScalarQuality() const;
+  uint16_t ScalarQuality(const TQualityRules& Rules) const;
+  uint16_t ElementsQuality(const TQualityRules& Rules);
   bool SetArrayFromVariant(const VARIANT& Value);
   void GetArrayVariant(VARIANT* Value) const;
 

@@ -94,6 +94,8 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   // what it last reported (strings and arrays always are). Updates the
   // item's change memory.
   static bool HasChanged(TOPCItem& item);
+  // The same with the quality options read once for the whole pass.
+  static bool HasChanged(TOPCItem& item, const TQualityRules& rules);
 
   // A connect (sink queried for IOPCDataCallback) or a disconnect on the
   // data callback point.
@@ -175,6 +177,16 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   std::vector<std::unique_ptr<TOPCItem>> FItems;  // owned, in the order added
   THandleTable<TOPCItem> FItemHandles;
   TDataCallbackPoint FDataCallbackPoint;
+
+  // Gathers the items to report; with raiseRequests, also raises the read
+  // requests of the update-period boundary in the same walk, noting in
+  // FRaisedRequests the tags whose request was not yet set.
+  TItemRefs GatherChanges(bool raiseRequests);
+  // Read requests of an update-period boundary.
+  void RaiseReadRequests();
+  // Tags whose read request a pass raised early; kept between passes for
+  // its capacity only.
+  std::vector<TNorvoVar*> FRaisedRequests;
 
   // The DA 1.0 subscription of a connection number, or null.
   TAsyncIOSubscription* SubscriptionOf(uint32_t connection);
