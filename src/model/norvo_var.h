@@ -129,12 +129,14 @@ class TNorvoVar {
   void ForEachElement(Fn&& fn) const;
 
   // What the group timer reads of every subscribed tag on every pass (value,
-  // quality inputs, read request), together at the front so that a pass over
-  // many tags touches one cache line of each.
+  // quality inputs, read request) and of every reported one (stamp, rights),
+  // together at the front so that a pass over many tags touches one cache
+  // line of each.
   int32_t FValue = 0;
   uint32_t FAge = 0;
   TNorvoVar* FArrayHead = nullptr;  // not owned; a tag of the same PLC
   TDateTime FTimestamp = 0;
+  int FAccessRights = 3;
   uint8_t FVarType = ntNone;
   bool FValid = false;
   bool FReadRequest = false;
@@ -151,7 +153,6 @@ class TNorvoVar {
   bool FWriteRequest = false;
   int FAddress = 0;
   TDateTime FWriteAckTime = 0;
-  int FAccessRights = 3;
   std::string FDescription;
   int FRefCount = 0;
   bool FInRequest = false;

@@ -26,8 +26,9 @@ void TOPCCallback::SetItems(TItemRefs items) {
 
 bool TOPCCallback::IsReady() const {
   if (FNoWait || FSource != OPC_DS_DEVICE) return true;
+  size_t cursor = 0;
   for (OPCHANDLE h : FItemList) {
-    const TOPCItem* item = FGroup->FindItem(h);
+    const TOPCItem* item = FGroup->FindItemInOrder(h, &cursor);
     const TNorvoVar* tag = item ? item->Tag() : nullptr;
     if (tag && tag->FTimestamp < FCreated && !tag->CannotRefresh()) return false;
   }
@@ -104,12 +105,13 @@ void TOPCCallback::FireDataOrRead() {
   // Nothing in the fill calls out, so the options and the zone hold still.
   const TQualityRules rules = TQualityRules::Current();
   TUtcStampCache stamps;
+  size_t cursor = 0;
   for (uint32_t i = 0; i < FCount; ++i) {
     VARIANT& v = a.values[i];
     v.vt = VT_I4;
     v.lVal = 0;
     a.errors[i] = E_FAIL;
-    TOPCItem* item = FGroup->FindItem(FItemList[i]);
+    TOPCItem* item = FGroup->FindItemInOrder(FItemList[i], &cursor);
     TNorvoVar* tag = item ? item->Tag() : nullptr;
     if (!tag) {
       a.errors[i] = OPC_E_UNKNOWNITEMID;
@@ -147,8 +149,9 @@ void TOPCCallback::FireWriteComplete() {
   TaskBlock<HRESULT> errors(TaskArray<HRESULT>(FCount));
   if (!handles || !errors) return;
   HRESULT masterError = S_OK;
+  size_t cursor = 0;
   for (uint32_t i = 0; i < FCount; ++i) {
-    const TOPCItem* item = FGroup->FindItem(FItemList[i]);
+    const TOPCItem* item = FGroup->FindItemInOrder(FItemList[i], &cursor);
     if (!item || !item->Tag()) {
       errors[i] = OPC_E_UNKNOWNITEMID;
     } else if (item->IsWritable()) {
@@ -323,8 +326,8 @@ namespace {
 
 // Items and tags lie scattered on the heap and a pass over many of them is
 // bound by memory; asking for them a few items ahead hides the wait.
-constexpr size_t kPrefetchItems = 16;
-constexpr size_t kPrefetchTags = 8;
+constexpr size_t kPrefetchItems = 32;
+constexpr size_t kPrefetchTags = 16;
 
 template <class Items>
 void PrefetchAhead(const Items& items, size_t i) {
