@@ -89,7 +89,9 @@ struct TQualityRules {
   uint64_t BadMs;
 };
 
-class TNorvoVar {
+// Aligned to a cache line, so the fields the group timer reads on every
+// pass (at the front) never straddle two lines.
+class alignas(64) TNorvoVar {
  public:
   // Owner may be null (server-wide system tags). The creator then sets type,
   // address, description and array head.
