@@ -20,13 +20,22 @@
 #include <vector>
 
 #include "app/demo_config.h"
+#include "comm/comm_driver.h"
+#include "core/opc_project.h"
+#include "fakes/com_client.h"
+#include "model/norvo_model.h"
+#include "model/norvo_var.h"
+#include "opc/opc_da.h"
 #include "app/server_engine.h"
+#include "core/connection_config.h"
 #include "core/controller.h"
 #include "fakes/fake_adapters.h"
 #include "fakes/fake_message_boxes.h"
 #include "fakes/temp_folder.h"
 #include "opc/opc_server_collection.h"
 #include "platform/registry.h"
+#include "platform/serial_device_names.h"
+#include "settings/settings.h"
 
 extern char** environ;
 
@@ -37,6 +46,20 @@ class TSimulatorProcess {
   // Args follow "--udp 127.0.0.1:0"; false when it did not start or did
   // not name its port within TimeoutMs.
   bool Start(const std::vector<std::string>& Args, int TimeoutMs = 5000) {
+    return Spawn(Args, "plcsim: udp 127.0.0.1:", TimeoutMs) && (FPort = std::atoi(FAnnounced.c_str())) > 0;
+  }
+
+  // On a pseudo-terminal of its own instead; DevicePath() names it.
+  bool StartPty(const std::vector<std::string>& Args, int TimeoutMs = 5000) {
+    std::vector<std::string> args{"--pty"};
+    args.insert(args.end(), Args.begin(), Args.end());
+    return Spawn(args, "plcsim: pty ", TimeoutMs) && !FAnnounced.empty();
+  }
+
+  const std::string& DevicePath() const { return FAnnounced; }
+
+ private:
+  bool Spawn(const std::vector<std::string>& Args, const std::string& Prefix, int TimeoutMs) {
     int out[2];
     int in[2];
     if (pipe(out) != 0) return false;
@@ -70,10 +93,9 @@ class TSimulatorProcess {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     while (std::chrono::steady_clock::now() < until) {
       if (auto line = ReadLine()) {
-        const std::string prefix = "plcsim: udp 127.0.0.1:";
-        if (line->rfind(prefix, 0) == 0) {
-          FPort = std::atoi(line->c_str() + prefix.size());
-          return FPort > 0;
+        if (line->rfind(Prefix, 0) == 0) {
+          FAnnounced = line->substr(Prefix.size());
+          return true;
         }
         continue;
       }
@@ -82,6 +104,7 @@ class TSimulatorProcess {
     return false;
   }
 
+ public:
   // One control line and its reply (bounded by TimeoutMs).
   std::optional<std::string> Control(const std::string& Line, int TimeoutMs = 2000) {
     const std::string text = Line + "\n";
@@ -126,6 +149,7 @@ class TSimulatorProcess {
   int FOut = -1;
   int FIn = -1;
   int FPort = 0;
+  std::string FAnnounced;  // the port or device from the first stdout line
   std::string FBuffer;
 };
 
@@ -161,6 +185,27 @@ class TEngineHarness {
     c.RemotePort = Port;
     std::string error;
     return WriteDemoConfiguration(c, true, error);
+  }
+
+  // The demo registry, then Adjust's changes to the connections and the
+  // operator options.
+  bool Configure(int Port, const std::string& ProjectFile,
+                 const std::function<void(TConnectionConfig&, TSettings&)>& Adjust) {
+    if (!Configure(Port, ProjectFile)) return false;
+    TConnectionConfig config;
+    ReadConfiguration(config);
+    bool armed = true;
+    TSettings settings(FBoxes, armed);
+    RegisterSettingsCatalogue(settings);
+    settings.LoadFromRegistry();
+    Adjust(config, settings);
+    return WriteConfiguration(config, armed, FBoxes) && settings.SaveToRegistry(true, true);
+  }
+
+  // "COM Number" opens Device.
+  static bool MapSerialPort(int Number, const std::string& Device) {
+    TRegistry reg(RegRoot::LocalMachine);
+    return reg.OpenKey(kSerialPortsKey, true) && reg.WriteString("COM" + std::to_string(Number), Device);
   }
 
   // Constructs and shows the server (first show: settings, projects,
@@ -220,6 +265,7 @@ class TEngineHarness {
   TServerEngine& Engine() { return *FEngine; }
   TMainController& Controller() { return *FController; }
   FakeMessageBoxes& Boxes() { return FBoxes; }
+  TOPCServerCollection& Collection() { return FCollection; }
   const std::string& Folder() const { return FTmp.Path(); }
 
  private:
@@ -234,4 +280,80 @@ class TEngineHarness {
   std::unique_ptr<TMainController> FController;
   std::chrono::steady_clock::time_point FLastView;
   std::chrono::steady_clock::time_point FLastGroup;
+};
+
+// The requests a PLC's driver sent, taken after each pass: a preparation
+// sends at most one frame per pass, so nothing is missed.
+struct TSentRequest {
+  uint8_t Kind = 0;
+  std::vector<std::string> Tags;  // names of the tags carried
+  bool Has(const std::string& Name) const {
+    for (const auto& t : Tags)
+      if (t == Name) return true;
+    return false;
+  }
+};
+
+class TSendLog {
+ public:
+  explicit TSendLog(TNorvoModel& PLC) : FPLC(PLC), FSeen(PLC.FTransmitCount) {}
+  // True when a frame left since the last sample.
+  bool Sample() {
+    if (FPLC.FTransmitCount == FSeen || !FPLC.FDriver) return false;
+    FSeen = FPLC.FTransmitCount;
+    TSentRequest r;
+    r.Kind = FPLC.FDriver->FLastSentKind;
+    for (const TNorvoVar* v : FPLC.FDriver->FRequestVars) r.Tags.push_back(v->FName);
+    FSent.push_back(std::move(r));
+    return true;
+  }
+  const std::vector<TSentRequest>& Sent() const { return FSent; }
+
+ private:
+  TNorvoModel& FPLC;
+  int32_t FSeen;
+  std::vector<TSentRequest> FSent;
+};
+
+// A client's view of one group of the engine's server objects.
+class TEngineClient {
+ public:
+  explicit TEngineClient(TOPCServerCollection& Collection) {
+    EXPECT_EQ(Collection.CreateServer(IID_IOPCServer, FServer.put_void()), S_OK);
+  }
+
+  template <class I = IOPCItemMgt>
+  ComPtr<I> AddGroup(const std::string& Name, uint32_t Rate, OPCHANDLE ClientHandle = 7, int32_t Active = 1) {
+    ComPtr<I> group;
+    OPCHANDLE h = 0;
+    uint32_t revised = 0;
+    const std::u16string w = com_client::W(Name);
+    EXPECT_EQ(FServer->AddGroup(w.c_str(), Active, Rate, ClientHandle, nullptr, nullptr, 0x409, &h, &revised,
+                                IidOf<I>(), reinterpret_cast<IUnknown**>(group.put())),
+              S_OK);
+    return group;
+  }
+
+  // Server handles of the items, 0 where refused; client handles count
+  // from 100 in the given order.
+  static std::vector<OPCHANDLE> AddItems(IOPCItemMgt* Group, const std::vector<std::string>& IDs) {
+    std::vector<std::u16string> wide;
+    for (const auto& id : IDs) wide.push_back(com_client::W(id));
+    std::vector<OPCITEMDEF> defs(IDs.size());
+    for (size_t i = 0; i < IDs.size(); ++i)
+      defs[i] = OPCITEMDEF{nullptr, wide[i].data(), 1, static_cast<OPCHANDLE>(100 + i), 0, nullptr, VT_EMPTY, 0};
+    com_client::TaskOut<OPCITEMRESULT> res;
+    com_client::TaskOut<HRESULT> err;
+    EXPECT_EQ(Group->AddItems(static_cast<uint32_t>(defs.size()), defs.data(), res.put(), err.put()), S_OK);
+    res.SetCount(IDs.size());
+    std::vector<OPCHANDLE> handles;
+    for (size_t i = 0; res && i < IDs.size(); ++i) handles.push_back(err[i] == S_OK ? res[i].hServer : 0);
+    return handles;
+  }
+
+  IOPCServer* Server() { return FServer.get(); }
+  void Release() { FServer = nullptr; }
+
+ private:
+  ComPtr<IOPCServer> FServer;
 };
