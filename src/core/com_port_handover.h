@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unix_socket.h"
+
 class ISerialPort;
 class TOPCProject;
 
@@ -45,7 +47,7 @@ class TComPortHandoverServer {
   // server's and is replaced; a live one is left alone (false).
   bool Listen(const std::string& Folder, THandler Handler, const std::string& Name = kHandoverSocketName);
   void Close();
-  int ListenFd() const { return FListenFd; }
+  int ListenFd() const { return FListen.Get(); }
   std::vector<int> ConnectionFds() const;
   // Accepts waiting connections and answers every complete request.
   void Serve();
@@ -53,12 +55,12 @@ class TComPortHandoverServer {
 
  private:
   struct TConnection {
-    int Fd;
+    TUnixFd Fd;
     std::string Buffer;
   };
   bool ServeConnection(TConnection& Conn);  // false: close it
 
-  int FListenFd = -1;
+  TUnixFd FListen;
   std::string FSocketPath;
   std::vector<TConnection> FConnections;
   THandler FHandler;

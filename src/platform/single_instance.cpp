@@ -1,17 +1,15 @@
 #include "platform/single_instance.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <thread>
 
 namespace {
 
@@ -21,6 +19,7 @@ namespace {
 constexpr size_t kHeaderSize = 4 + 4 + 8 + 4;
 constexpr uint32_t kMaxPayload = 4096;
 constexpr size_t kMaxConnections = 8;
+constexpr int kAnswerTimeoutMs = 2000;
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -46,36 +45,6 @@ bool MakePrivateFolder(const std::string& path, std::string* error) {
   return true;
 }
 
-bool FillAddress(const std::string& path, sockaddr_un& addr) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  return true;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool ReadAll(int fd, char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::recv(fd, data, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<std::string> InstanceRuntimeFolder(std::string* error) {
@@ -91,10 +60,10 @@ std::optional<std::string> InstanceRuntimeFolder(std::string* error) {
 }
 
 TSingleInstance::~TSingleInstance() {
-  for (auto& c : FConnections) ::close(c.Fd);
-  if (FListenFd >= 0) {
-    ::close(FListenFd);
-    ::unlink(FSocketPath.c_str());
+  FConnections.clear();
+  if (FListen.Valid()) {
+    FListen.Reset();
+    RemoveUnixSocketFile(FSocketPath);
   }
   // The lock file stays: removing it while held would let a third process
   // lock a new file of the same name beside a second one waiting on the old.
@@ -118,63 +87,27 @@ TSingleInstance::TResult TSingleInstance::Acquire(const std::string& folder) {
 
   // The lock is ours, so any socket file here is a crashed server's.
   const std::string socketPath = folder + "/" + kInstanceSocketName;
-  sockaddr_un addr{};
-  if (!FillAddress(socketPath, addr)) {
-    FLastError = "socket path too long: " + socketPath;
-    return TResult::Failed;
-  }
-  ::unlink(socketPath.c_str());
-  FListenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (FListenFd < 0) {
-    FLastError = Errno("cannot create the instance socket");
-    return TResult::Failed;
-  }
-  if (::bind(FListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListenFd, 8) != 0) {
-    FLastError = Errno("cannot listen on " + socketPath);
-    ::close(FListenFd);
-    FListenFd = -1;
-    return TResult::Failed;
-  }
+  FListen = ListenUnixSocket(socketPath, TStaleSocket::Replace, 8, FLastError);
+  if (!FListen.Valid()) return TResult::Failed;
   FSocketPath = socketPath;
   return TResult::First;
 }
 
 std::vector<int> TSingleInstance::ConnectionFds() const {
   std::vector<int> fds;
-  for (const auto& c : FConnections) fds.push_back(c.Fd);
+  for (const auto& c : FConnections) fds.push_back(c.Fd.Get());
   return fds;
 }
 
 void TSingleInstance::AcceptAll() {
-  if (FListenFd < 0) return;
-  for (;;) {
-    const int fd = ::accept4(FListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EINTR) continue;
-      return;  // EAGAIN, or a transient error the next readiness retries
-    }
-    if (FConnections.size() >= kMaxConnections) {
-      ::close(fd);
-      continue;
-    }
-    FConnections.push_back({fd, {}});
-  }
+  if (!FListen.Valid()) return;
+  for (TUnixFd fd = AcceptUnixConnection(FListen.Get()); fd.Valid(); fd = AcceptUnixConnection(FListen.Get()))
+    if (FConnections.size() < kMaxConnections) FConnections.push_back({std::move(fd), {}});
 }
 
 bool TSingleInstance::ReadAndServe(TConnection& conn) {
-  bool open = true;
-  char chunk[1024];
-  while (conn.Buffer.size() <= kHeaderSize + kMaxPayload) {
-    const ssize_t n = ::recv(conn.Fd, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n > 0) {
-      conn.Buffer.append(chunk, static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      open = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-      break;  // would block, or the peer is gone: serve what is complete
-    }
-  }
+  // Would block, or the peer is gone: serve what is complete either way.
+  const bool open = ReadAvailable(conn.Fd.Get(), conn.Buffer, kHeaderSize + kMaxPayload + 1);
   while (conn.Buffer.size() >= kHeaderSize) {
     uint32_t msg, wants, len;
     int64_t lParam;
@@ -190,7 +123,7 @@ bool TSingleInstance::ReadAndServe(TConnection& conn) {
     if (wants != 0 && open) {
       // The peer waits for exactly these eight bytes; a peer that went away
       // costs only its connection.
-      if (::send(conn.Fd, &answer, sizeof answer, MSG_NOSIGNAL | MSG_DONTWAIT) != sizeof answer) return false;
+      if (!SendWithoutWaiting(conn.Fd.Get(), &answer, sizeof answer)) return false;
     }
   }
   return open;
@@ -198,41 +131,22 @@ bool TSingleInstance::ReadAndServe(TConnection& conn) {
 
 void TSingleInstance::Serve() {
   AcceptAll();
-  for (size_t i = 0; i < FConnections.size();) {
-    if (ReadAndServe(FConnections[i])) {
-      ++i;
-    } else {
-      ::close(FConnections[i].Fd);
-      FConnections.erase(FConnections.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-  }
-}
-
-TInstanceClient::~TInstanceClient() {
-  if (FFd >= 0) ::close(FFd);
+  std::erase_if(FConnections, [this](TConnection& c) { return !ReadAndServe(c); });
 }
 
 bool TInstanceClient::Connect(const std::string& folder, int waitMs) {
-  sockaddr_un addr{};
-  if (!FillAddress(folder + "/" + kInstanceSocketName, addr)) return false;
+  const std::string path = folder + "/" + kInstanceSocketName;
   const int stepMs = 50;
   for (int waited = 0;; waited += stepMs) {
-    FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (FFd < 0) return false;
-    timeval tv{2, 0};
-    ::setsockopt(FFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(FFd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (::connect(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return true;
-    ::close(FFd);
-    FFd = -1;
+    FFd = ConnectUnixSocket(path, kAnswerTimeoutMs);
+    if (FFd.Valid()) return true;
     if (waited >= waitMs) return false;
-    timespec ts{0, stepMs * 1000000L};
-    ::nanosleep(&ts, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(stepMs));
   }
 }
 
 bool TInstanceClient::WriteFrame(uint32_t msg, bool wantsAnswer, const std::string& payload, int64_t lParam) {
-  if (FFd < 0 || payload.size() > kMaxPayload) return false;
+  if (!FFd.Valid() || payload.size() > kMaxPayload) return false;
   std::string frame(kHeaderSize, '\0');
   const uint32_t wants = wantsAnswer ? 1 : 0;
   const uint32_t len = static_cast<uint32_t>(payload.size());
@@ -241,13 +155,13 @@ bool TInstanceClient::WriteFrame(uint32_t msg, bool wantsAnswer, const std::stri
   std::memcpy(frame.data() + 8, &lParam, 8);
   std::memcpy(frame.data() + 16, &len, 4);
   frame += payload;
-  return WriteAll(FFd, frame.data(), frame.size());
+  return SendAll(FFd.Get(), frame.data(), frame.size());
 }
 
 std::optional<int64_t> TInstanceClient::Send(uint32_t msg, const std::string& payload, int64_t lParam) {
   if (!WriteFrame(msg, true, payload, lParam)) return std::nullopt;
   int64_t answer = 0;
-  if (!ReadAll(FFd, reinterpret_cast<char*>(&answer), sizeof answer)) return std::nullopt;
+  if (!ReceiveExact(FFd.Get(), &answer, sizeof answer, kAnswerTimeoutMs)) return std::nullopt;
   return answer;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unix_socket.h"
+
 inline constexpr const char* kInstanceLockName = "NorvoOPCDataAccessServerMutex";
 inline constexpr const char* kInstanceSocketName = "TfrmMainNorvoOPCServer";
 
@@ -36,7 +38,7 @@ class TSingleInstance {
   void SetHandler(TInstanceMessageHandler handler) { FHandler = std::move(handler); }
 
   // Descriptors the event loop watches for reading; -1 / empty when idle.
-  int ListenFd() const { return FListenFd; }
+  int ListenFd() const { return FListen.Get(); }
   std::vector<int> ConnectionFds() const;
 
   // Accepts waiting connections and serves every complete message; never
@@ -48,14 +50,14 @@ class TSingleInstance {
 
  private:
   struct TConnection {
-    int Fd;
+    TUnixFd Fd;
     std::string Buffer;
   };
   void AcceptAll();
   bool ReadAndServe(TConnection& conn);  // false: close it
 
   int FLockFd = -1;
-  int FListenFd = -1;
+  TUnixFd FListen;
   std::string FSocketPath;
   std::vector<TConnection> FConnections;
   TInstanceMessageHandler FHandler;
@@ -66,7 +68,6 @@ class TSingleInstance {
 class TInstanceClient {
  public:
   TInstanceClient() = default;
-  ~TInstanceClient();
   TInstanceClient(const TInstanceClient&) = delete;
   TInstanceClient& operator=(const TInstanceClient&) = delete;
 
@@ -78,5 +79,5 @@ class TInstanceClient {
 
  private:
   bool WriteFrame(uint32_t msg, bool wantsAnswer, const std::string& payload, int64_t lParam);
-  int FFd = -1;
+  TUnixFd FFd;
 };
