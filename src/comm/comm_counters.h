@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "platform/clock.h"
 
@@ -15,6 +16,13 @@ inline constexpr uint32_t kPermissionRecentMs = 6000;
 
 // Counters step through 0 instead of overflowing.
 inline void BumpCounter(int32_t& Counter) { Counter = Counter == INT32_MAX ? 0 : Counter + 1; }
+
+// Counts of misses in a row stop at the top: wrapping would make a silent
+// peer look fresh again.
+template <class T>
+inline void BumpSaturating(T& Counter) {
+  if (Counter < std::numeric_limits<T>::max()) ++Counter;
+}
 
 struct TServerCommCounters {
   // Frame errors (bad preamble, length, checksum).

@@ -94,9 +94,9 @@ void TCommDriver::SendRequest(uint8_t Kind, int32_t GrantorNAD, TNorvoModel* PLC
   FLastSentKind = Kind;
   FLastSentPLC = PLC;
   if (PLC) {
-    ++PLC->FTransmitCount;
+    BumpCounter(PLC->FTransmitCount);
     PLC->FLastSendTick = tick;
-    ++PLC->FUnansweredCount;
+    BumpSaturating(PLC->FUnansweredCount);
   }
   c.FLastSendTick = tick;
 }
@@ -136,14 +136,14 @@ bool TCommDriver::SendRead(uint8_t Kind, uint32_t Target, TNorvoModel* plc) {
                 ", VarCount: " + Num(static_cast<int64_t>(FRequestCount)),
             false);
   if (plc) SetMarkers(*plc, true);
-  for (TNorvoVar* tag : FRequestVars) ++tag->FNoReplyCount;
+  for (TNorvoVar* tag : FRequestVars) BumpSaturating(tag->FNoReplyCount);
   TServerCommCounters& c = FEnv->Counters();
   if (Kind == RD_DATA) {
-    ++c.FReadCount;
-    if (plc) ++plc->FReadCount;
+    BumpCounter(c.FReadCount);
+    if (plc) BumpCounter(plc->FReadCount);
   } else {
-    ++c.FBackgroundRefreshCount;
-    if (plc) ++plc->FBackgroundRefreshCount;
+    BumpCounter(c.FBackgroundRefreshCount);
+    if (plc) BumpCounter(plc->FBackgroundRefreshCount);
   }
   FEnv->Blink(nullptr, kBlinkRead);
   FEnv->Blink(plc, kBlinkPLC);
@@ -188,8 +188,8 @@ bool TCommDriver::SendWrite(uint32_t Target, TNorvoModel* plc) {
                 ", VarCount: " + Num(static_cast<int64_t>(FRequestCount)),
             false);
   if (plc) SetMarkers(*plc, false);
-  ++FEnv->Counters().FWriteCount;
-  if (plc) ++plc->FWriteCount;
+  BumpCounter(FEnv->Counters().FWriteCount);
+  if (plc) BumpCounter(plc->FWriteCount);
   FEnv->Blink(nullptr, kBlinkWrite);
   FEnv->Blink(plc, kBlinkPLC);
   return true;
@@ -209,7 +209,7 @@ void TCommDriver::QnetFrameReceived(const TQnetFrame& Frame) {
   if (TNorvoModel* plc = OpenRequestPLC();
       plc && Frame.FSenderNAD == static_cast<uint32_t>(plc->FNAD) &&
       Frame.FReceiverNAD == static_cast<uint32_t>(Applied().FMyNAD)) {
-    ++plc->FReceiveCount;
+    BumpCounter(plc->FReceiveCount);
     plc->FLastReceivedAt = c.FLastGoodFrameAt;
   }
   DispatchFrame(Frame);
@@ -218,15 +218,15 @@ void TCommDriver::QnetFrameReceived(const TQnetFrame& Frame) {
 void TCommDriver::QnetFrameError(TQnetFrameError, uint32_t SenderNAD) {
   if (!FEnv) return;
   TServerCommCounters& c = FEnv->Counters();
-  ++c.FErrorCount;
-  ++c.FInvalidFrameCount;
+  BumpCounter(c.FErrorCount);
+  BumpCounter(c.FInvalidFrameCount);
   c.FLastInvalidFrameAt = FEnv->Time().Now();
   c.FLastInvalidFrameNAD = SenderNAD;
   TNorvoModel* plc = OpenRequestPLC();
   switch (FLastSentKind) {
-    case RD_DATA: ++c.FReadErrorCount; break;
-    case RD_DATA_PERIODIC: ++c.FBackgroundRefreshErrorCount; break;
-    case WR_DATA: ++c.FWriteErrorCount; break;
+    case RD_DATA: BumpCounter(c.FReadErrorCount); break;
+    case RD_DATA_PERIODIC: BumpCounter(c.FBackgroundRefreshErrorCount); break;
+    case WR_DATA: BumpCounter(c.FWriteErrorCount); break;
     default: break;
   }
   CountFrameError(plc);
@@ -234,13 +234,13 @@ void TCommDriver::QnetFrameError(TQnetFrameError, uint32_t SenderNAD) {
 
 void TCommDriver::CountFrameError(TNorvoModel* PLC) {
   if (!PLC) return;
-  ++PLC->FErrorCount;
-  ++PLC->FBadMessageCount;
+  BumpCounter(PLC->FErrorCount);
+  BumpCounter(PLC->FBadMessageCount);
   PLC->FLastBadMessageAt = FEnv->Time().Now();
   switch (FLastSentKind) {
-    case RD_DATA: ++PLC->FReadErrorCount; break;
-    case RD_DATA_PERIODIC: ++PLC->FBackgroundRefreshErrorCount; break;
-    case WR_DATA: ++PLC->FWriteErrorCount; break;
+    case RD_DATA: BumpCounter(PLC->FReadErrorCount); break;
+    case RD_DATA_PERIODIC: BumpCounter(PLC->FBackgroundRefreshErrorCount); break;
+    case WR_DATA: BumpCounter(PLC->FWriteErrorCount); break;
     default: break;
   }
 }
@@ -266,13 +266,13 @@ void TCommDriver::DispatchFrame(const TQnetFrame& Frame) {
   } else if (d == kMsgDirRequest && t == 0 && Frame.FLength >= 3) {
     if (Frame.MsgCMD() != kCmdPermission) return unhandled(true, "NotHandled Message, Sender: ");
     const uint32_t tick = time.TickCount();
-    ++c.FPermissionCount;
+    BumpCounter(c.FPermissionCount);
     c.FPermissionInterval = TickDiff(tick, c.FLastPermissionFrameTick);
     c.FLastPermissionFrameTick = tick;
     c.FLastPermissionReceiver = receiver;
     if (receiver == myNAD && !FPermissionHandledInEvent) {
       FPermissionHandledInEvent = true;
-      ++c.FMasterToOpcRequestCount;
+      BumpCounter(c.FMasterToOpcRequestCount);
       c.FCurrentMasterNAD = sender;
       c.FOwnPermissionInterval = TickDiff(tick, c.FLastOwnPermissionTick);
       c.FLastOwnPermissionTick = tick;
@@ -284,23 +284,23 @@ void TCommDriver::DispatchFrame(const TQnetFrame& Frame) {
     FEnv->BlinkNAD(sender, kBlinkPermissionFrom);
     FEnv->BlinkNAD(receiver, kBlinkPermissionTo);
   } else if (d == kMsgDirAnswer && t == kMsgTypSocket && Frame.FLength >= 3) {
-    ++c.FSocketFrameCount;
+    BumpCounter(c.FSocketFrameCount);
     c.FLastSocketFrameAt = time.Now();
     c.FLastSocketFrameNAD = sender;
     HandleSocketFrame(sender, receiver, Frame.FData, Frame.FDataLength);
   } else if (d == kMsgDirAnswer && t == kMsgTypAnswer) {
-    ++c.FAckCount;
+    BumpCounter(c.FAckCount);
     c.FLastAckAt = time.Now();
     c.FLastAckNAD = sender;
     HandleAcknowledge(sender, receiver, Frame.FData, Frame.FDataLength);
   } else if (d >= 2 && receiver == myNAD) {
     TNorvoModel* eventPLC = FEventPLC && FEnv->IsKnownPLC(FEventPLC) ? FEventPLC : OpenRequestPLC();
     if (d == kMsgDirNak) HandleNak(sender, receiver, Frame.FData, Frame.FDataLength);
-    ++c.FNakCount;
+    BumpCounter(c.FNakCount);
     c.FLastNakAt = time.Now();
     c.FLastNakNAD = sender;
     if (eventPLC) {
-      ++eventPLC->FNakCount;
+      BumpCounter(eventPLC->FNakCount);
       eventPLC->FLastNakAt = c.FLastNakAt;
     }
   } else {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -317,6 +318,48 @@ TEST_F(CommandsTest, PermissionsAndFrameErrors) {
   EXPECT_EQ(env.counters.FWriteErrorCount, 1);
   EXPECT_EQ(plc.FBadMessageCount, 1);
   EXPECT_EQ(plc.FWriteErrorCount, 1);
+}
+
+TEST_F(CommandsTest, CountersAtTheTopStepThroughZeroAndMissesStayCounted) {
+  constexpr int32_t kTop = std::numeric_limits<int32_t>::max();
+  TNorvoModel& plc = Plc(5);
+  TNorvoVar& r = Tag(plc, ntWord, 0);
+  TServerCommCounters& c = env.counters;
+  const struct {
+    const char* name;
+    int32_t& counter;
+    int32_t after;  // bumped once: 0, twice: 1
+  } rows[] = {
+      {"server read", c.FReadCount, 1},
+      {"server good frames", c.FGoodFrameCount, 1},
+      {"server acks", c.FAckCount, 0},
+      {"server naks", c.FNakCount, 0},
+      {"server errors", c.FErrorCount, 0},
+      {"server invalid frames", c.FInvalidFrameCount, 0},
+      {"server read errors", c.FReadErrorCount, 0},
+      {"plc transmit", plc.FTransmitCount, 1},
+      {"plc read", plc.FReadCount, 1},
+      {"plc receive", plc.FReceiveCount, 1},
+      {"plc naks", plc.FNakCount, 0},
+      {"plc errors", plc.FErrorCount, 0},
+      {"plc bad messages", plc.FBadMessageCount, 0},
+      {"plc read errors", plc.FReadErrorCount, 0},
+  };
+  for (const auto& row : rows) row.counter = kTop;
+  plc.FUnansweredCount = kTop;
+  r.FNoReplyCount = std::numeric_limits<int>::max();
+
+  Form({&r}, false);
+  driver.SendRequest(RD_DATA, -1, &plc);
+  // A PLC that never answers must not look fresh again.
+  EXPECT_EQ(plc.FUnansweredCount, kTop);
+  EXPECT_EQ(r.FNoReplyCount, std::numeric_limits<int>::max());
+  driver.ReceiveChunk(Bytes(20, 0x11));  // one bad preamble
+  Answer(5, {0x34, 0x12});
+  Form({&r}, false);
+  driver.SendRequest(RD_DATA, -1, &plc);
+  Answer(5, {0, 0}, 12);
+  for (const auto& row : rows) EXPECT_EQ(row.counter, row.after) << row.name;
 }
 
 TEST(ReadLimit, AlternatesBetweenTheSizeAndNineTenths) {
