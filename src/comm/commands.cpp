@@ -390,6 +390,30 @@ void TCommDriver::NoteResponse(TNorvoModel* PLC, uint32_t Sender, const uint8_t*
   }
 }
 
+namespace {
+
+// The server's last read, background read or write, by the open request's kind.
+void NoteLastTransfer(TServerCommCounters& C, uint8_t Kind, uint32_t Sender, TDateTime Now) {
+  switch (Kind) {
+    case RD_DATA:
+      C.FLastReadAt = Now;
+      C.FLastReadNAD = Sender;
+      break;
+    case RD_DATA_PERIODIC:
+      C.FLastBackgroundRefreshAt = Now;
+      C.FLastBackgroundRefreshNAD = Sender;
+      break;
+    case WR_DATA:
+      C.FLastWriteAt = Now;
+      C.FLastWriteNAD = Sender;
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
 void TCommDriver::HandleAcknowledge(uint32_t Sender, uint32_t Receiver, const uint8_t* Data, size_t Length) {
   if (LogOn(LogReceivedCommands))
     LogLine("serAction_OnReceive_CMD_acknowlege    SENDER: " + Num(Sender) + "   RECEIVER: " + Num(Receiver) +
@@ -399,23 +423,14 @@ void TCommDriver::HandleAcknowledge(uint32_t Sender, uint32_t Receiver, const ui
   FEnv->RefreshNow();
   FLastSentPLC = OpenRequestPLC();
   TNorvoModel* plc = FLastSentPLC;
-  TServerCommCounters& c = FEnv->Counters();
   if (plc && FRequestCount > 0 && !FRequestVars.empty()) {
+    NoteLastTransfer(FEnv->Counters(), FLastSentKind, Sender, FEnv->Time().Now());
     switch (FLastSentKind) {
       case RD_DATA:
       case RD_DATA_PERIODIC:
-        if (FLastSentKind == RD_DATA) {
-          c.FLastReadAt = FEnv->Time().Now();
-          c.FLastReadNAD = Sender;
-        } else {
-          c.FLastBackgroundRefreshAt = FEnv->Time().Now();
-          c.FLastBackgroundRefreshNAD = Sender;
-        }
         DecodeRead(Sender, Data, Length, false);
         break;
       case WR_DATA:
-        c.FLastWriteAt = FEnv->Time().Now();
-        c.FLastWriteNAD = Sender;
         for (TNorvoVar* tag : FRequestVars)
           if (!tag->FDeletePending) tag->WriteConfirmed();
         ClearMarkers(*plc);
@@ -441,6 +456,9 @@ void TCommDriver::HandleNak(uint32_t Sender, uint32_t Receiver, const uint8_t* D
   FLastSentPLC = OpenRequestPLC();
   TNorvoModel* plc = FLastSentPLC;
   if (plc && FRequestCount > 0 && !FRequestVars.empty()) {
+    // A refusal still ends the transfer: the last read or write time says
+    // the PLC was reached.
+    NoteLastTransfer(FEnv->Counters(), FLastSentKind, Sender, FEnv->Time().Now());
     if (FLastSentKind == RD_DATA || FLastSentKind == RD_DATA_PERIODIC) {
       DecodeRead(Sender, Data, Length, true);
     } else if (FLastSentKind == WR_DATA) {

@@ -278,6 +278,37 @@ TEST_F(CommandsTest, NegativeAcknowledges) {
   EXPECT_EQ(env.counters.FNakCount, 2);
 }
 
+TEST_F(CommandsTest, NegativeAcknowledgeStampsTheLastTransferOfItsKind) {
+  TServerCommCounters& c = env.counters;
+  const struct {
+    uint8_t kind;
+    TDateTime& at;
+    uint32_t& nad;
+  } rows[] = {
+      {RD_DATA, c.FLastReadAt, c.FLastReadNAD},
+      {RD_DATA_PERIODIC, c.FLastBackgroundRefreshAt, c.FLastBackgroundRefreshNAD},
+      {WR_DATA, c.FLastWriteAt, c.FLastWriteNAD},
+  };
+  TNorvoModel& plc = Plc(5);
+  TNorvoVar& t = Tag(plc, ntWord, 0);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.kind));
+    c = TServerCommCounters{};
+    env.clock.SetNow(45000.5 + row.kind);
+    t.FWriteRequest = t.FWritePending = row.kind == WR_DATA;
+    Form({&t}, false);
+    driver.SendRequest(row.kind, -1, &plc);
+    Answer(6, {0, 0}, 12);  // refused by another station than the one asked
+    EXPECT_EQ(row.at, 45000.5 + row.kind);
+    EXPECT_EQ(row.nad, 6u);
+    for (const auto& other : rows) {
+      if (&other.at == &row.at) continue;
+      EXPECT_EQ(other.at, 0);
+      EXPECT_EQ(other.nad, 0u);
+    }
+  }
+}
+
 TEST_F(CommandsTest, StatusAnswerAndSocketFrames) {
   TNorvoModel& plc = Plc(9);
   driver.SendRequest(RD_STATUS, -1, &plc);
