@@ -67,8 +67,12 @@ void TCommScheduler::MasterTimerTick() {
     if (i >= FProject->FDrivers.size() || FProject->FDrivers[i].get() != &d) break;
     const uint32_t now = Time().TickCount();
     const bool udpBusy = d.IsUDP() && d.Transport() && d.Transport()->Busy();
+    // The timeout runs from the last frame or the last step asked for,
+    // whichever is later: a step that found nothing to send restarts it, so
+    // an idle master polls its queue once per timeout instead of every tick.
+    const uint32_t quiet = std::min(TickDiff(now, d.FLastTxTick), TickDiff(now, d.FCallTo.FTick));
     if (d.FSettings.FPollAsMaster && !udpBusy &&
-        (d.FSettings.FTimeOut < 0 || TickDiff(now, d.FLastTxTick) > static_cast<uint32_t>(d.FSettings.FTimeOut))) {
+        (d.FSettings.FTimeOut < 0 || quiet > static_cast<uint32_t>(d.FSettings.FTimeOut))) {
       if (LogReceivedMessages(a))
         Log("Ma [" + CommTimeText(Time().Now()) + "] Master TIMEOUT Port: " + std::to_string(d.FSettings.FCommPort),
             false);

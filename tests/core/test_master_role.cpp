@@ -2,6 +2,7 @@
 // timer's pacing of an idle or unanswered master.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -155,12 +156,40 @@ TEST_F(MasterRoundTest, UnansweredRequestsArePacedByTheTimeoutAcrossTheTickWrap)
   TCommDriver& d = AddDriver(kDriverSerial, 1000);
   Plc(d);
   clock.SetTick(0xFFFFFE00u);
-  d.FLastTxTick = clock.TickCount();
+  d.FLastTxTick = d.FCallTo.FTick = clock.TickCount();
   // The step comes once more than 1000 ms passed since the last frame, and
   // the preparation 20 ms (serial) after it. The unanswered PLC is skipped
-  // once by the next search, so that round sends nothing and the one
-  // after it goes out a master tick later.
-  EXPECT_EQ(Run(3300), (std::vector<uint32_t>{1040, 2120, 3200}));
+  // once by the next search, so that round sends nothing, and the step
+  // after it waits for the timeout again.
+  EXPECT_EQ(Run(3300), (std::vector<uint32_t>{1040, 3090}));
+}
+
+TEST_F(MasterRoundTest, IdleMasterPollsOncePerTimeoutWithoutDeniedSteps) {
+  TempFolder tmp;
+  applied.FLogSerialComm = true;
+  applied.FLogCommActions = true;
+  applied.FBackgroundRefreshTags = false;
+  TSessionLog log(applied, clock, nullptr, tmp.Path() + "/", "1.0");
+  TCommScheduler logging{TSchedulerContext{applied, clock, &log, {}, {}, {}, {}}};
+  scheduler.SetProjectSet(nullptr);
+  logging.SetProjectSet(&project);
+  TCommDriver& d = AddDriver(kDriverSerial, 1000);
+  Plc(d);
+  clock.SetTick(50000);
+  d.FLastTxTick = d.FCallTo.FTick = clock.TickCount();
+  for (int i = 0; i < 350; ++i) {
+    clock.Advance(10);
+    logging.MasterTimerTick();
+  }
+  const auto count = [&](const std::string& text) {
+    return std::count_if(log.Memo().Lines().begin(), log.Memo().Lines().end(),
+                         [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(tx->Sent.empty());
+  // Steps at 1010, 2020 and 3030 ms, each preparation finding nothing.
+  EXPECT_EQ(count("Master TIMEOUT"), 3);
+  EXPECT_EQ(count("NO_REQUEST"), 3);
+  EXPECT_EQ(count("Second call denied"), 0);
 }
 
 TEST_F(MasterRoundTest, UdpWaitsForItsSendAndItsLongerPreparationDelay) {
