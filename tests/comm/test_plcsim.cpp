@@ -344,6 +344,8 @@ TEST(SimOptions, ParseAndApply) {
       {"plcsim", "--nad", "0"},        {"plcsim", "--var", "0x10:float"}, {"plcsim", "--udp", "127.0.0.1"},
       {"plcsim", "--socket", "1:0:0:0:100"}, {"plcsim", "--pty", "--serial", "/dev/null"},
       {"plcsim", "--bogus"},           {"plcsim", "--nad"},
+      {"plcsim", "--broadcast", "192.0.2.255"}, {"plcsim", "--broadcast", "255.255.255.255"},
+      {"plcsim", "--pty", "--broadcast", "127.255.255.255"},
   };
   for (const auto& args : bad) {
     TSimOptions b;

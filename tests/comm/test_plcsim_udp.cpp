@@ -12,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm/qnet_codec.h"
 #include "comm/qnet_frame.h"
+#include "sim_io.h"
 
 extern char** environ;
 
@@ -176,6 +179,86 @@ TEST(PlcsimProcess, ServesTheDemoProject) {
 
   sim.Write("quit\n");
   ASSERT_TRUE(sim.ReadLine(line, 5000));
+  EXPECT_EQ(sim.Wait(5000), 0);
+}
+
+// Whether this kernel lets a socket sit on the loopback broadcast address.
+bool CanBindLoopbackBroadcast(std::string& Why) {
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(0x7FFFFFFFu);
+  const bool ok = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (!ok) Why = std::string("cannot bind to 127.255.255.255: ") + std::strerror(errno);
+  if (s >= 0) ::close(s);
+  return ok;
+}
+
+TEST(PlcsimBroadcast, RefusesAnythingButABroadcastOfItsLoopbackNetwork) {
+  TSimUdp unopened;
+  std::string error;
+  EXPECT_FALSE(unopened.OpenBroadcast("127.255.255.255", error)) << "needs the loopback bind first";
+
+  TSimUdp udp;
+  ASSERT_TRUE(udp.Open("127.0.0.1", 0, {}, "", 0, error)) << error;
+  for (const char* bad : {"192.0.2.255", "255.255.255.255", "0.0.0.0", "224.0.0.1", "127.0.0.1", "127.0.0.2",
+                          "127.255.255.254", "127.0.0.0", "128.255.255.255", "localhost", ""}) {
+    EXPECT_FALSE(udp.OpenBroadcast(bad, error)) << bad;
+    EXPECT_LT(udp.BroadcastFd(), 0) << bad;
+  }
+}
+
+// A request sent to the loopback broadcast address reaches the simulator,
+// and the answer comes from its own address and port, as a detecting
+// server needs.
+TEST(PlcsimBroadcast, HearsTheLoopbackBroadcastAndAnswersFromItsOwnAddress) {
+  std::string why;
+  if (!CanBindLoopbackBroadcast(why)) GTEST_SKIP() << why;
+  Child sim;
+  ASSERT_TRUE(sim.Start({NORVOOPC_BIN_DIR "/plcsim", "--udp", "127.0.0.1:0", "--broadcast", "127.255.255.255",
+                         "--nad", "1000", "--status", "1000:1:3"}));
+  std::string line;
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  const std::string prefix = "plcsim: udp 127.0.0.1:";
+  ASSERT_EQ(line.rfind(prefix, 0), 0u) << line;
+  const int port = std::stoi(line.substr(prefix.size()));
+
+  const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(s, 0);
+  const int on = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(0x7FFFFFFFu);
+  TQnetTxBuffer tx;
+  ASSERT_TRUE(EncodeReadStatus(tx, 100, 1000, 0));
+  if (::sendto(s, tx.FTxBuffer.data(), tx.FTxLength, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+    const std::string error = std::strerror(errno);
+    ::close(s);
+    GTEST_SKIP() << "the kernel refused a datagram to 127.255.255.255: " << error;
+  }
+  pollfd p{s, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1) << "no answer to the broadcast request";
+  uint8_t buf[2048];
+  sockaddr_in from{};
+  socklen_t fromLen = sizeof from;
+  const ssize_t n = ::recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  ::close(s);
+  EXPECT_EQ(ntohl(from.sin_addr.s_addr), INADDR_LOOPBACK);
+  EXPECT_EQ(ntohs(from.sin_port), port);
+  TQnetFrame f;
+  ASSERT_TRUE(ParseQnetFrame({buf, static_cast<size_t>(n)}, f));
+  EXPECT_EQ(f.FSenderNAD, 1000u);
+  EXPECT_EQ(f.FMsgDir, kMsgDirAnswer);
+
+  sim.Write("stats\nquit\n");
+  ASSERT_TRUE(sim.ReadLine(line, 5000));
+  EXPECT_EQ(line.rfind("frames 1 errors 0 answers 1", 0), 0u) << "heard once: " << line;
   EXPECT_EQ(sim.Wait(5000), 0);
 }
 

@@ -87,6 +87,15 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "plcsim: %s\n", error.c_str());
       return 1;
     }
+    if (!opt.FBroadcast.empty()) {
+      if (!udp.OpenBroadcast(opt.FBroadcast, error)) {
+        std::fprintf(stderr, "plcsim: %s\n", error.c_str());
+        return 1;
+      }
+      // Stdout keeps one address line: scripts read the port from it.
+      std::fprintf(stderr, "plcsim: hearing broadcasts on %s:%u\n", SimIPv4Text(udp.BroadcastIp()).c_str(),
+                   udp.BoundPort());
+    }
     std::printf("plcsim: udp %s:%u\n", SimIPv4Text(udp.BoundIp()).c_str(), udp.BoundPort());
   }
   std::fflush(stdout);
@@ -114,15 +123,16 @@ int main(int argc, char** argv) {
     uint32_t timeout = sim.MsUntilNextWork(now, 100);
     if (serial && line.Pending()) timeout = std::min(timeout, std::max<uint32_t>(1, line.MsUntilNextByte()));
     if (opt.FDurationMs) timeout = std::min(timeout, opt.FDurationMs - std::min(opt.FDurationMs, TickDiff(now, start)));
-    pollfd fds[2] = {{ioFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
-    const int r = ::poll(fds, 2, static_cast<int>(timeout));
+    pollfd fds[3] = {
+        {ioFd, POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}, {serial ? -1 : udp.BroadcastFd(), POLLIN, 0}};
+    const int r = ::poll(fds, 3, static_cast<int>(timeout));
     if (r < 0) {
       if (errno == EINTR) continue;
       std::perror("plcsim: poll");
       return 1;
     }
     now = NowMs();
-    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+    if ((fds[0].revents | fds[2].revents) & (POLLIN | POLLERR | POLLHUP)) {
       // Bounded per pass, so a flood cannot starve the control lines.
       for (int i = 0; i < 64; ++i) {
         TSimEndpoint from;

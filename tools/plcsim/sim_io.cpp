@@ -19,6 +19,16 @@ constexpr size_t kMaxQueued = 64 * 1024;
 
 bool IsLoopback(uint32_t ip) { return (ip >> 24) == 127; }
 
+// Broadcast is the all-ones host part of some network (prefix 8 to 30)
+// that also holds Own.
+bool IsDirectedBroadcastOf(uint32_t broadcast, uint32_t own) {
+  for (int len = 8; len <= 30; ++len) {
+    const uint32_t mask = 0xFFFFFFFFu << (32 - len);
+    if ((broadcast & mask) == (own & mask) && (broadcast | mask) == 0xFFFFFFFFu) return true;
+  }
+  return false;
+}
+
 speed_t SpeedOf(uint32_t baud) {
   switch (baud) {
     case 1200: return B1200;
@@ -111,16 +121,58 @@ bool TSimUdp::Open(const std::string& Host, uint16_t Port, const std::vector<std
   return true;
 }
 
+bool TSimUdp::OpenBroadcast(const std::string& Broadcast, std::string& Error) {
+  uint32_t ip = 0;
+  if (!SimParseIPv4(Broadcast, ip)) {
+    Error = "--broadcast '" + Broadcast + "' is not an IPv4 address";
+    return false;
+  }
+  if (FSocket.Get() < 0 || !IsLoopback(FBoundIp)) {
+    Error = "--broadcast needs a UDP bind to a loopback address (127.x.x.x)";
+    return false;
+  }
+  if (!IsLoopback(ip) || !IsDirectedBroadcastOf(ip, FBoundIp)) {
+    Error = "--broadcast " + Broadcast + " is not a broadcast address of a loopback network holding " +
+            SimIPv4Text(FBoundIp) + " (e.g. 127.255.255.255)";
+    return false;
+  }
+  TSimFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (fd.Get() < 0) {
+    Error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(FBoundPort);
+  sa.sin_addr.s_addr = htonl(ip);
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    Error = "bind " + Broadcast + ":" + std::to_string(FBoundPort) + ": " + std::strerror(errno);
+    return false;
+  }
+  FBroadcast = std::move(fd);
+  FBroadcastIp = ip;
+  return true;
+}
+
 bool TSimUdp::Allowed(uint32_t Ip) const {
   if (IsLoopback(FBoundIp) && IsLoopback(Ip)) return true;
   return std::find(FAllow.begin(), FAllow.end(), Ip) != FAllow.end();
 }
 
 bool TSimUdp::Receive(std::vector<uint8_t>& Bytes, TSimEndpoint& From) {
+  if (FBroadcast.Get() < 0) return ReceiveOn(FSocket.Get(), Bytes, From);
+  // Alternating, so a flood on one socket cannot starve the other.
+  FBroadcastFirst = !FBroadcastFirst;
+  const int first = FBroadcastFirst ? FBroadcast.Get() : FSocket.Get();
+  const int second = FBroadcastFirst ? FSocket.Get() : FBroadcast.Get();
+  return ReceiveOn(first, Bytes, From) || ReceiveOn(second, Bytes, From);
+}
+
+bool TSimUdp::ReceiveOn(int Fd, std::vector<uint8_t>& Bytes, TSimEndpoint& From) {
   Bytes.resize(65536);
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  const ssize_t n = ::recvfrom(FSocket.Get(), Bytes.data(), Bytes.size(), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+  const ssize_t n = ::recvfrom(Fd, Bytes.data(), Bytes.size(), 0, reinterpret_cast<sockaddr*>(&sa), &len);
   if (n < 0) {
     Bytes.clear();
     return false;

@@ -37,11 +37,20 @@ class TSimUdp {
   // simulator talks only to what the operator named.
   bool Open(const std::string& Host, uint16_t Port, const std::vector<std::string>& Allow,
             const std::string& PeerHost, uint16_t PeerPort, std::string& Error);
+  // A second socket on the bound port at Broadcast, a directed broadcast
+  // address of a loopback network holding the bound address: a socket on
+  // 127.0.0.1 never sees datagrams sent to 127.255.255.255, so a server
+  // looking for its PLCs would go unheard. Only hears; answers still leave
+  // from the bound address, which is how the server learns it.
+  bool OpenBroadcast(const std::string& Broadcast, std::string& Error);
   int Fd() const { return FSocket.Get(); }
+  int BroadcastFd() const { return FBroadcast.Get(); }
   uint32_t BoundIp() const { return FBoundIp; }
   uint16_t BoundPort() const { return FBoundPort; }
-  // One datagram, if any; false when none waits. Datagrams from senders
-  // that may not be answered are read and dropped (Rejected grows).
+  uint32_t BroadcastIp() const { return FBroadcastIp; }
+  // One datagram, if any, from either socket; false when none waits.
+  // Datagrams from senders that may not be answered are read and dropped
+  // (Rejected grows).
   bool Receive(std::vector<uint8_t>& Bytes, TSimEndpoint& From);
   // To an endpoint; an invalid one means the peer, else the last sender.
   void Send(std::span<const uint8_t> Bytes, const TSimEndpoint& To);
@@ -49,7 +58,12 @@ class TSimUdp {
   uint64_t Rejected() const { return FRejected; }
 
  private:
+  bool ReceiveOn(int Fd, std::vector<uint8_t>& Bytes, TSimEndpoint& From);
+
   TSimFd FSocket;
+  TSimFd FBroadcast;  // -1 unless OpenBroadcast succeeded
+  uint32_t FBroadcastIp = 0;
+  bool FBroadcastFirst = false;
   uint32_t FBoundIp = 0;
   uint16_t FBoundPort = 0;
   std::vector<uint32_t> FAllow;

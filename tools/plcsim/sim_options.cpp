@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "sim_io.h"
 #include "sim_project.h"
 
 namespace {
@@ -97,6 +98,13 @@ Transport (UDP unless a serial option is given):
                          picks a free port). HOST must be a specific IPv4
                          address. The bound port is printed as
                          "plcsim: udp HOST:PORT".
+  --broadcast ADDR       also hear requests sent to the loopback broadcast
+                         address ADDR (e.g. 127.255.255.255) on the --udp
+                         port, as a server detecting its PLCs' addresses
+                         sends them; answers still leave from the --udp
+                         address. Only with a loopback --udp address, and
+                         only a broadcast address of a loopback network
+                         holding it.
   --peer HOST:PORT       where frames nobody asked for go (socket data,
                          permissions); default: the last sender answered.
   --allow HOST           also answer senders at HOST (repeatable). Bound to a
@@ -169,6 +177,8 @@ Control lines on stdin, one reply line each on stdout:
 Examples:
   plcsim --nad 1,2 --var 0x40:int:counter --var 0x100-0x10F:word:ramp
   plcsim --udp 127.0.0.1:0 --nad 7 --fault 7:nak
+  plcsim --project examples/demo/demo.alc --udp 127.0.0.1:8442 \
+         --broadcast 127.255.255.255
   plcsim --pty --nad 1,2,3 --master 1:2,3,100 --socket 2:0:0x200:8:500
   plcsim --project examples/demo/demo.alc --udp 127.0.0.1:8442
   plcsim --project plant.alc --nad 2,3 --socket-period 250
@@ -193,6 +203,10 @@ bool ParseSimOptions(int argc, const char* const* argv, TSimOptions& o, std::str
       o.FVerbose = true;
     } else if (opt == "--udp") {
       if (!HostPort(val, o.FUdp)) return bad("expected HOST:PORT");
+    } else if (opt == "--broadcast") {
+      uint32_t ip = 0;
+      if (!SimParseIPv4(val, ip) || (ip >> 24) != 127) return bad("expected a loopback broadcast address (127.x.x.x)");
+      o.FBroadcast = val;
     } else if (opt == "--peer") {
       if (!HostPort(val, o.FPeer)) return bad("expected HOST:PORT");
     } else if (opt == "--allow") {
@@ -269,6 +283,10 @@ bool ParseSimOptions(int argc, const char* const* argv, TSimOptions& o, std::str
   }
   if (!o.FSerial.empty() && o.FPty) {
     Error = "--serial and --pty exclude each other";
+    return false;
+  }
+  if (!o.FBroadcast.empty() && (!o.FSerial.empty() || o.FPty)) {
+    Error = "--broadcast is for UDP only";
     return false;
   }
   // A project brings its own PLCs; there --nad only picks among them.

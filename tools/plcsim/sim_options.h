@@ -17,6 +17,8 @@ struct TSimHostPort {
 struct TSimOptions {
   TSimHostPort FUdp{"127.0.0.1", 8442, false};
   TSimHostPort FPeer;
+  // Also hear datagrams sent to this loopback broadcast address (same port).
+  std::string FBroadcast;
   std::vector<std::string> FAllow;
   std::string FSerial;
   bool FPty = false;
