@@ -4,14 +4,19 @@
 // calls the timer entry points with short real waits between passes.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,12 +44,30 @@
 
 extern char** environ;
 
+// Whether a UDP socket can be bound to Address:Port (host order) right now;
+// Why says what the kernel answered otherwise. Nothing is sent.
+inline bool UdpBindable(uint32_t Address, uint16_t Port, std::string& Why) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(Port);
+  a.sin_addr.s_addr = htonl(Address);
+  const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (!ok) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+    Why = std::string("cannot bind UDP ") + text + ":" + std::to_string(Port) + ": " + std::strerror(errno);
+  }
+  if (fd >= 0) close(fd);
+  return ok;
+}
+
 // plcsim as a child, bound to 127.0.0.1 on a port of its choosing; killed
 // with the object.
 class TSimulatorProcess {
  public:
-  // Args follow "--udp 127.0.0.1:0"; false when it did not start or did
-  // not name its port within TimeoutMs.
+  // Args follow "--udp 127.0.0.1:0" (a later --udp overrides it); false
+  // when it did not start or did not name its port within TimeoutMs.
   bool Start(const std::vector<std::string>& Args, int TimeoutMs = 5000) {
     return Spawn(Args, "plcsim: udp 127.0.0.1:", TimeoutMs) && (FPort = std::atoi(FAnnounced.c_str())) > 0;
   }
