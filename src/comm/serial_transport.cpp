@@ -3,24 +3,9 @@
 #include <array>
 
 #include "comm/transport_text.h"
+#include "common/reentry_guard.h"
 #include "log/log_gates.h"
 #include "platform/serial_device_names.h"
-
-namespace {
-
-// Clears a re-entry guard on every way out.
-class TGuard {
- public:
-  explicit TGuard(bool& flag) : FFlag(flag) { FFlag = true; }
-  ~TGuard() { FFlag = false; }
-  TGuard(const TGuard&) = delete;
-  TGuard& operator=(const TGuard&) = delete;
-
- private:
-  bool& FFlag;
-};
-
-}  // namespace
 
 TSerialTransport::TSerialTransport(int CommPort, std::unique_ptr<ISerialPort> Port, ITransportHost& Host,
                                    TQnetRxStamp& Stamp, const Clock& Clock, TDeviceResolver Resolver)
@@ -88,7 +73,7 @@ void TSerialTransport::ReceiveSerial(size_t Count) {
   if (!FHost.Communicating()) return;
   if (Count > kSerialReadLimit) Count = kSerialReadLimit;
   if (FReceiving || !IsOpen() || Count == 0) return;
-  TGuard guard(FReceiving);
+  TReentryGuard guard(FReceiving);
 
   std::array<uint8_t, kSerialReadLimit> bytes;
   const std::optional<size_t> got = FPort->Read(std::span<uint8_t>(bytes.data(), Count));

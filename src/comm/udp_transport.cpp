@@ -2,22 +2,8 @@
 
 #include <array>
 
+#include "common/reentry_guard.h"
 #include "log/log_gates.h"
-
-namespace {
-
-class TGuard {
- public:
-  explicit TGuard(bool& flag) : FFlag(flag) { FFlag = true; }
-  ~TGuard() { FFlag = false; }
-  TGuard(const TGuard&) = delete;
-  TGuard& operator=(const TGuard&) = delete;
-
- private:
-  bool& FFlag;
-};
-
-}  // namespace
 
 // Passes everything to the driver's sink except the frames taken by the
 // address detection, which are neither recorded nor dispatched.
@@ -97,7 +83,7 @@ std::optional<TUdpEndpoint> TUdpTransport::Target() const {
 
 void TUdpTransport::SendUdp(std::span<const uint8_t> Frame) {
   if (FUdpSending) return;
-  TGuard guard(FUdpSending);
+  TReentryGuard guard(FUdpSending);
   if (!FSocket || !FSocket->IsBound() || FSettings.FTargetAddress.empty()) return;
   const std::optional<TUdpEndpoint> target = Target();
   if (FHost.Applied().FNewPortPerMessage) {
@@ -121,7 +107,7 @@ bool TUdpTransport::DetectsAddress(const TQnetFrame& Frame) const {
 void TUdpTransport::ReceiveUdp(std::span<const uint8_t> Datagram, const TUdpEndpoint& From) {
   if (!FHost.Communicating() || Datagram.empty()) return;
   if (FUdpReceiving) return;
-  TGuard guard(FUdpReceiving);
+  TReentryGuard guard(FUdpReceiving);
   if (Datagram.size() > kUdpDatagramLimit) Datagram = Datagram.first(kUdpDatagramLimit);
   FHost.SignalReceive();
   TDetectingSink sink(*this, FHost.FrameSink(), From.Address);

@@ -12,6 +12,25 @@ uint32_t NextTransactionID() {
   return next;
 }
 
+// Asks the PLCs for the listed items' values; unknown handles get their
+// error and make the call's result S_FALSE.
+HRESULT TOPCGroup::RequestDeviceReads(uint32_t count, const OPCHANDLE* serverHandles, HRESULT* errors,
+                                      TItemRefs& request) {
+  HRESULT hr = S_OK;
+  for (uint32_t i = 0; i < count; ++i) {
+    TOPCItem* item = FindItem(serverHandles[i]);
+    if (!item || !item->Tag()) {
+      errors[i] = OPC_E_UNKNOWNITEMID;
+      hr = S_FALSE;
+      continue;
+    }
+    item->Tag()->FReadRequest = true;
+    request.push_back(item->Handle());
+    errors[i] = S_OK;
+  }
+  return hr;
+}
+
 // ---- IOPCAsyncIO2 ------------------------------------------------------------------
 
 HRESULT TOPCGroup::Read(uint32_t count, OPCHANDLE* serverHandles, uint32_t transactionID, uint32_t* cancelID,
@@ -23,18 +42,7 @@ HRESULT TOPCGroup::Read(uint32_t count, OPCHANDLE* serverHandles, uint32_t trans
   TaskBlock<HRESULT> err(TaskArray<HRESULT>(count));
   if (!err) return trace.Return(E_OUTOFMEMORY);
   TItemRefs request;
-  HRESULT hr = S_OK;
-  for (uint32_t i = 0; i < count; ++i) {
-    TOPCItem* item = FindItem(serverHandles[i]);
-    if (!item || !item->Tag()) {
-      err[i] = OPC_E_UNKNOWNITEMID;
-      hr = S_FALSE;
-      continue;
-    }
-    item->Tag()->FReadRequest = true;
-    request.push_back(item->Handle());
-    err[i] = S_OK;
-  }
+  const HRESULT hr = RequestDeviceReads(count, serverHandles, err.get(), request);
   if (request.empty()) return trace.Return(E_FAIL);
   *cancelID = QueueCallback(ckRead, transactionID, std::move(request), OPC_DS_DEVICE).FCancelID;
   *errors = err.Release();
@@ -169,18 +177,7 @@ HRESULT TOPCGroup::Read(uint32_t connection, OPCDATASOURCE source, uint32_t coun
   if (!err) return trace.Return(E_OUTOFMEMORY);
   if (FPendingRead.Busy()) return trace.Return(CONNECT_E_ADVISELIMIT);
   TItemRefs request;
-  HRESULT hr = S_OK;
-  for (uint32_t i = 0; i < count; ++i) {
-    TOPCItem* item = FindItem(serverHandles[i]);
-    if (!item || !item->Tag()) {
-      err[i] = OPC_E_UNKNOWNITEMID;
-      hr = S_FALSE;
-      continue;
-    }
-    item->Tag()->FReadRequest = true;
-    request.push_back(item->Handle());
-    err[i] = S_OK;
-  }
+  const HRESULT hr = RequestDeviceReads(count, serverHandles, err.get(), request);
   if (request.empty()) return trace.Return(E_FAIL);
   FillPending(FPendingRead, sub, static_cast<uint32_t>(source), std::move(request), transactionID);
   *errors = err.Release();

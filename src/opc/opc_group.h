@@ -206,6 +206,7 @@ class TOPCGroup final : public ComObject<IOPCGroupStateMgt, IOPCItemMgt, IConnec
   TAsyncIOSubscription* SubscriptionOf(uint32_t connection);
   // Active items for a refresh, with their read requests raised.
   TItemRefs ActiveItemsForRefresh();
+  HRESULT RequestDeviceReads(uint32_t count, const OPCHANDLE* serverHandles, HRESULT* errors, TItemRefs& request);
   void FillPending(TPendingAsyncIO& slot, TAsyncIOSubscription* subscription, uint32_t source, TItemRefs items,
                    uint32_t* transactionID);
 };
