@@ -216,7 +216,7 @@ void TCommDriver::PortStateChanged() {
 }
 
 void TCommDriver::CountTransmittedFrame() {
-  if (FEnv) ++FEnv->Counters().FTransmitCount;
+  if (FEnv) BumpCounter(FEnv->Counters().FTransmitCount);
 }
 
 std::optional<uint32_t> TCommDriver::OpenRequestNAD() const {
