@@ -63,5 +63,5 @@ class TPosixUdpSocket final : public IUdpSocket {
   std::string FLastError;
 };
 
-// Parses dotted IPv4 text ("192.168.0.7") into host order; no name lookup.
+// Parses dotted IPv4 text ("127.0.0.7") into host order; no name lookup.
 std::optional<uint32_t> ParseIPv4(const std::string& Text);

@@ -107,7 +107,7 @@ TEST(UdpSocket, ParsesDottedAddressesOnly) {
     const char* text;
     std::optional<uint32_t> want;
   } cases[] = {
-      {"127.0.0.1", kLoopback},       {"192.168.0.255", 0xC0A800FF}, {"0.0.0.0", 0u},
+      {"127.0.0.1", kLoopback},       {"198.51.100.255", 0xC63364FF}, {"0.0.0.0", 0u},
       {"255.255.255.255", 0xFFFFFFFF}, {"", std::nullopt},            {"localhost", std::nullopt},
       {"1.2.3", std::nullopt},         {"1.2.3.256", std::nullopt},   {" 1.2.3.4", std::nullopt},
   };
